@@ -1,0 +1,18 @@
+#pragma once
+
+#include "model/fibermarker.h"
+
+#include <QGraphicsPolygonItem>
+#include <QPolygonF>
+
+// Marker of an error track: a filled five-pointed star.
+class ErrorFiber : public FiberMarker<QGraphicsPolygonItem>
+{
+public:
+    ErrorFiber(unsigned int id, const QColor &color, const QPolygonF &outline);
+    ~ErrorFiber() override;
+
+    // The star with ten edges of length side, one tip up, its origin midway
+    // between the heights of the upper and the lowest inner vertices.
+    static QPolygonF StarOutline(double pi, double side = 13.0);
+};

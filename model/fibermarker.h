@@ -1,0 +1,69 @@
+#pragma once
+
+#include "model/fiber.h"
+
+#include <QBrush>
+#include <QGraphicsItem>
+#include <QPointF>
+
+// The marker behaviour shared by both kinds, written once over the graphics item
+// type. A marker is invisible while hidden, and otherwise shows itself at its
+// track's point on the current image, or not at all where the track has none.
+template <typename Item>
+class FiberMarker : public Fiber, public Item
+{
+public:
+    FiberMarker(unsigned int id, const QColor &color, bool error)
+        : Fiber(id, color, error)
+    {
+    }
+
+    void Refresh()
+    {
+        if (hidden) {
+            Item::setVisible(false);
+        } else if (HasPoint(currentImage)) {
+            const TrackPoint &p = points.find(static_cast<unsigned int>(currentImage))->second;
+            Item::setPos(QPointF(p.x, p.y));
+            Item::setVisible(true);
+        } else {
+            Item::setVisible(false);
+        }
+        Item::update();
+    }
+
+    void SetCurrentImage(int image)
+    {
+        currentImage = image;
+        Refresh();
+    }
+
+    void ShowFiber()
+    {
+        hidden = false;
+        Refresh();
+    }
+
+    void HideFiber()
+    {
+        hidden = true;
+        Item::setVisible(false);
+    }
+
+    void ApplyColor()
+    {
+        Item::setBrush(QBrush(color, Qt::SolidPattern));
+        Item::update();
+        Refresh();
+    }
+
+protected:
+    // Called by the concrete marker once its item geometry exists: selectable
+    // only, and invisible and hidden until a show operation.
+    void InitMarker()
+    {
+        Item::setFlags(QGraphicsItem::ItemIsSelectable);
+        Item::setVisible(false);
+        hidden = true;
+    }
+};

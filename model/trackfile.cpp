@@ -1,0 +1,164 @@
+#include "model/trackfile.h"
+
+#include "model/cnumericlocale.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// An id field as the writer produces it: decimal digits, negative for ids of
+// 2^31 and above. Anything else (trailing text, more than 32 bits) is refused.
+bool ParseId(const char *text, unsigned int &id)
+{
+    errno = 0;
+    char *end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE)
+        return false;
+    if (value < -2147483648LL || value > 4294967295LL)
+        return false;
+    id = static_cast<unsigned int>(value);
+    return true;
+}
+
+void SkipRestOfLine(FILE *file)
+{
+    if (std::fscanf(file, "%*[^\n]") == EOF)
+        return;
+}
+
+} // namespace
+
+bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image)
+{
+    CNumericLocale cLocale;
+    FILE *file = std::fopen(path.constData(), "rb");
+    if (!file)
+        return false;
+
+    // Fields are separated by any run of white space, so tabs or spaces, CR LF
+    // and records split over lines all read. Text that is not a record skips
+    // the rest of its line; every failed conversion has consumed at least one
+    // non-blank character, so the loop always ends.
+    while (!std::feof(file) && !std::ferror(file)) {
+        float x = 0.0f;
+        float y = 0.0f;
+        char idText[32];
+        const int fields = std::fscanf(file, "%f %f %31s", &x, &y, idText);
+        if (fields == EOF)
+            break;
+        if (fields < 3) {
+            SkipRestOfLine(file);
+            continue;
+        }
+        unsigned int id = 0;
+        if (ParseId(idText, id) && std::isfinite(x) && std::isfinite(y)) {
+            table[id][image] = TrackPoint{x, y};
+        } else if (std::strlen(idText) == sizeof(idText) - 1) {
+            SkipRestOfLine(file); // an overlong token: drop what is left of it
+        }
+        if (std::fscanf(file, " ") == EOF)
+            break;
+    }
+    std::fclose(file);
+    return true;
+}
+
+namespace {
+
+bool WriteRecord(FILE *file, const TrackPoint &p, unsigned int id)
+{
+    return std::fprintf(file, "%f\t%f\t%d\n", static_cast<double>(p.x),
+                        static_cast<double>(p.y), static_cast<int>(id))
+        > 0;
+}
+
+bool WriteRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackTable &table,
+                  unsigned int image, bool invert)
+{
+    if (!invert) {
+        for (const unsigned int id : ids) {
+            const auto track = table.find(id);
+            if (track == table.end())
+                continue;
+            const auto point = track->second.find(image);
+            if (point != track->second.end() && !WriteRecord(file, point->second, id))
+                return false;
+        }
+        return true;
+    }
+    // The list is sorted, so membership is a bisection rather than a scan: with
+    // thousands of picks a linear search per track would dominate the save.
+    for (const auto &[id, points] : table) {
+        if (std::binary_search(ids.begin(), ids.end(), id))
+            continue;
+        const auto point = points.find(image);
+        if (point != points.end() && !WriteRecord(file, point->second, id))
+            return false;
+    }
+    return true;
+}
+
+// Creates a new, empty file beside path and returns it open for writing.
+FILE *CreateTemporaryBeside(const QByteArray &path, QByteArray &temporary)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = path + ".part" + QByteArray::number(static_cast<qint64>(getpid())) + "-"
+            + QByteArray::number(attempt);
+        if (FILE *file = std::fopen(temporary.constData(), "wbx"))
+            return file;
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids,
+                    const TrackTable &table, unsigned int image, bool invert)
+{
+    CNumericLocale cLocale;
+    QByteArray temporary;
+    FILE *file = CreateTemporaryBeside(path, temporary);
+    if (!file)
+        return false;
+
+    bool ok = WriteRecords(file, ids, table, image, invert);
+    ok = std::fflush(file) == 0 && ok;
+    ok = !std::ferror(file) && ok;
+    ok = std::fclose(file) == 0 && ok;
+    ok = ok && std::rename(temporary.constData(), path.constData()) == 0;
+    if (!ok)
+        std::remove(temporary.constData());
+    return ok;
+}
+
+int NumberWidth(int count)
+{
+    if (count <= 0)
+        return 0;
+    int width = 1;
+    for (int n = count - 1; n > 0; n /= 10) {
+        if (n > 9)
+            ++width;
+    }
+    return width;
+}
+
+QStringList SaveFileNames(const QString &base, int count)
+{
+    const int width = NumberWidth(count);
+    QStringList names;
+    names.reserve(std::max(count, 0));
+    for (int i = 0; i < count; ++i)
+        names << base + QStringLiteral("%1").arg(i, width, 10, QLatin1Char('0'))
+                + QStringLiteral(".txt");
+    return names;
+}

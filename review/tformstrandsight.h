@@ -1,0 +1,70 @@
+#pragma once
+
+#include "model/tracktypes.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+#include <vector>
+
+class QListWidget;
+class TFormStrandsightForm;
+class TFormTrackView;
+
+// The main window: loads images and track sets, lists the tracks of each kind,
+// collects picks and saves picked (or all but picked) tracks as track-file sets.
+// It owns the view window, which holds the scene and the track registry.
+class TFormStrandsight : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TFormStrandsight(QWidget *parent = nullptr);
+    ~TFormStrandsight() override;
+
+    TFormTrackView *ViewWindow() const { return viewWindow.get(); }
+    QString WorkingDirectory() const { return workingDirectory; }
+
+private slots:
+    void DeleteCorrPicks();
+    void DeleteErrPicks();
+    void Directory();
+    void LoadImageSeq();
+    void LoadCorr();
+    void LoadErr();
+    void PickCorr();
+    void PickErr();
+    void Remove();
+    void RemoveAll();
+    void Save();
+    void SaveInvert();
+    void SelectAllCorr();
+    void SelectAllError();
+    void SelectAllPick();
+    void ShowPick();
+    void ShowViewForm();
+    void UnselectCorr();
+    void UnselectError();
+    void UnselectPick();
+    void AddNewLabel(unsigned int label, bool error);
+    void ShowMaskedSelection(const std::vector<unsigned int> &norms,
+                             const std::vector<unsigned int> &errs);
+
+private:
+    // Loading.
+    bool LoadTrackFiles(TrackTable &table);
+    void FillIdList(QListWidget *list, const TrackTable &table);
+
+    // Saving.
+    void SaveSelection(bool invert);
+    void SplitPickedIds(std::vector<unsigned int> &norms, std::vector<unsigned int> &errs) const;
+    bool SaveTracks(const std::vector<unsigned int> &ids, const TrackTable &table, bool error,
+                    bool invert);
+    bool ChooseSaveDirectory(bool error, QString &directory);
+    bool PromptBaseFilename(QString &base);
+    bool WouldOverwrite(const QString &directory, const QStringList &names) const;
+
+    TFormStrandsightForm *form;
+    std::unique_ptr<TFormTrackView> viewWindow;
+    QString workingDirectory;
+};

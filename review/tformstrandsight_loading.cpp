@@ -1,0 +1,7 @@
+#include "review/tformstrandsight.h"
+
+void TFormStrandsight::LoadImageSeq() {}
+void TFormStrandsight::LoadCorr() {}
+void TFormStrandsight::LoadErr() {}
+bool TFormStrandsight::LoadTrackFiles(TrackTable &) { return false; }
+void TFormStrandsight::FillIdList(QListWidget *, const TrackTable &) {}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+// Writes a realistic review data set: an image sequence of slices showing bright
+// fibre discs that drift slowly over a noisy background, and the matching
+// non-error and error track-file sets. Used by the sample tool, the tests and
+// the benchmark.
+struct SampleOptions
+{
+    int slices = 40;
+    int fibres = 300;
+    int width = 512;
+    int height = 512;
+    enum Format { Tiff8, Tiff16, Png } format = Tiff8;
+    double errorShare = 0.15; // share of the fibres written as error tracks
+    unsigned int seed = 1;
+    bool imagesOnly = false;  // skip the track files
+    bool tracksOnly = false;  // skip the images
+};
+
+struct SampleResult
+{
+    bool ok = false;
+    QString message;     // what failed, when not ok
+    int normalTracks = 0;
+    int errorTracks = 0;
+};
+
+// Layout under directory: images/slice000.tif ..., tracks/normal/track000.txt ...,
+// tracks/error/track000.txt ... (numbers zero-padded to the same width).
+SampleResult WriteSampleData(const QString &directory, const SampleOptions &options);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QImage>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+// Decoding an image sequence for display. Every slice is decoded once, at load,
+// and kept in memory; files that cannot be decoded become null images at their
+// place so that image index and file position always agree.
+namespace ImageSequence {
+
+// Called after each file with the number done and the total; returning false
+// cancels the load.
+using Progress = std::function<bool(int done, int total)>;
+
+// Qt refuses by default to decode images above 128 MB; large microscope slices
+// exceed that. Raises the limit once; harmless to call again.
+void AllowLargeImages();
+
+// Decodes files in order into images (replacing its content) and appends the
+// positions of undecodable files to failed. Returns false, with images and
+// failed unspecified, if progress cancelled.
+bool Decode(const QStringList &files, std::vector<QImage> &images,
+            std::vector<unsigned int> &failed, const Progress &progress = {});
+
+} // namespace ImageSequence

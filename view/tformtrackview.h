@@ -1,0 +1,74 @@
+#pragma once
+
+#include "model/tracktypes.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QStringList>
+#include <vector>
+
+class TrackScene;
+class TFormTrackViewForm;
+
+// The second window: the track scene in a graphics view with a slider to step
+// through the images, the tools for masks and for creating tracks by hand, and
+// the registry of every track the program knows (points and colours per kind).
+class TFormTrackView : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TFormTrackView(QWidget *parent = nullptr);
+    ~TFormTrackView() override;
+
+    void UpdateImageRange();
+    int ImageCount() const;
+    void RefreshView();
+
+    // Registry operations.
+    void AssignTrackColors(const TrackTable &tracks, ColorTable &colors);
+    void CreateNormalFibers();
+    void CreateErrorFibers();
+    void AppendIdLabels(const TrackTable &tracks, QStringList &labels) const;
+
+    // Colour of a track created by hand.
+    QColor ChooseNewTrackColor(const PointMap &points) const;
+    QColor RandomTrackColor() const;
+    int MidHueOfWidestGap(const QList<QColor> &colours) const;
+
+    TrackScene *scene;
+    TrackTable corrTracks;
+    TrackTable errTracks;
+    ColorTable corrColors;
+    ColorTable errColors;
+    std::vector<unsigned int> maskedErrs;
+    std::vector<unsigned int> maskedNorms;
+
+signals:
+    void Mask(const std::vector<unsigned int> &norms, const std::vector<unsigned int> &errs);
+    void NewFiber(unsigned int id, bool error);
+
+public slots:
+    void SceneSwitch(int val);
+    void Mask();
+    void RemoveMask();
+    void NewTrack();
+    void AddTrack();
+    void CancelNewTrack();
+
+private slots:
+    void AddNewErrorTrack();
+    void AddNewNonErrorTrack();
+
+protected:
+    void wheelEvent(QWheelEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void AddNewTrackOfKind(bool error);
+    void FitSceneInView();
+
+    TFormTrackViewForm *ui;
+    bool creating;
+};

@@ -1,0 +1,277 @@
+#include "view/trackscene.h"
+
+#include "model/errorfiber.h"
+#include "model/normalfiber.h"
+#include "view/imagesequence.h"
+
+#include <QGraphicsSceneMouseEvent>
+#include <QGraphicsView>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+TrackScene::TrackScene(QObject *parent)
+    : QGraphicsScene(parent)
+    , pi(4.0 * std::atan(1.0))
+    , backgroundColor(QStringLiteral("white"))
+    , star(ErrorFiber::StarOutline(pi))
+{
+    // Every marker moves on every image step: a spatial index would be torn down
+    // and rebuilt for each of them, so the scene keeps none.
+    setItemIndexMethod(QGraphicsScene::NoIndex);
+}
+
+TrackScene::~TrackScene() = default;
+
+void TrackScene::LoadImages(const QStringList &files, std::vector<unsigned int> &failed)
+{
+    std::vector<QImage> decoded;
+    ImageSequence::Decode(files, decoded, failed);
+    SetImages(std::move(decoded));
+}
+
+void TrackScene::SetImages(std::vector<QImage> decoded)
+{
+    images = std::move(decoded);
+    imageCount = static_cast<int>(images.size());
+    if (imageCount == 0) {
+        currentImage = -1;
+        return;
+    }
+    currentImage = 0;
+    const QImage &first = images.front();
+    setSceneRect(0.0, 0.0, first.width(), first.height());
+    for (QGraphicsView *view : views())
+        view->fitInView(sceneRect(), Qt::IgnoreAspectRatio);
+    MoveMarkersTo(0);
+}
+
+void TrackScene::SwitchImage(int image)
+{
+    if (image < 0 || image >= imageCount)
+        return;
+    const QImage &shown = images[static_cast<size_t>(image)];
+    setSceneRect(0.0, 0.0, static_cast<double>(shown.width()), static_cast<double>(shown.height()));
+    currentImage = image;
+    MoveMarkersTo(image);
+}
+
+void TrackScene::MoveMarkersTo(int image)
+{
+    for (NormalFiber *marker : normalFibers)
+        marker->SetCurrentImage(image);
+    for (ErrorFiber *marker : errorFibers)
+        marker->SetCurrentImage(image);
+    if (creating)
+        newFiber->SetCurrentImage(image);
+}
+
+bool TrackScene::HasImages() const
+{
+    return imageCount > 0;
+}
+
+void TrackScene::drawBackground(QPainter *painter, const QRectF &)
+{
+    if (currentImage >= 0 && currentImage < imageCount) {
+        painter->drawImage(sceneRect(), images[static_cast<size_t>(currentImage)]);
+        return;
+    }
+    painter->setBrush(QBrush(backgroundColor, Qt::SolidPattern));
+    painter->drawRect(sceneRect());
+}
+
+void TrackScene::AddNormalFiber(unsigned int id, const PointMap &points, const QColor &color)
+{
+    auto *marker = new NormalFiber(id, color);
+    marker->currentImage = currentImage;
+    marker->SetPoints(points);
+    marker->ApplyColor();
+    normalFibers.push_back(marker);
+    addItem(marker);
+}
+
+void TrackScene::AddErrorFiber(unsigned int id, const PointMap &points, const QColor &color)
+{
+    auto *marker = new ErrorFiber(id, color, star);
+    marker->currentImage = currentImage;
+    marker->SetPoints(points);
+    marker->ApplyColor();
+    errorFibers.push_back(marker);
+    addItem(marker);
+}
+
+void TrackScene::DeleteNormalFibers()
+{
+    for (NormalFiber *marker : normalFibers)
+        delete marker;
+    normalFibers.clear();
+}
+
+void TrackScene::DeleteErrorFibers()
+{
+    for (ErrorFiber *marker : errorFibers)
+        delete marker;
+    errorFibers.clear();
+}
+
+namespace {
+
+bool SortedContains(const std::vector<unsigned int> &ids, unsigned int id)
+{
+    const auto it = std::lower_bound(ids.begin(), ids.end(), id);
+    return it != ids.end() && *it == id;
+}
+
+template <typename Marker>
+void ShowOnly(const std::vector<Marker *> &markers, const std::vector<unsigned int> &ids)
+{
+    for (Marker *marker : markers) {
+        if (SortedContains(ids, marker->id))
+            marker->ShowFiber();
+        else
+            marker->HideFiber();
+        marker->SetCurrentImage(marker->currentImage);
+    }
+}
+
+template <typename Marker>
+void ShowEach(const std::vector<Marker *> &markers)
+{
+    for (Marker *marker : markers)
+        marker->ShowFiber();
+}
+
+template <typename Marker>
+void HideEach(const std::vector<Marker *> &markers)
+{
+    for (Marker *marker : markers)
+        marker->HideFiber();
+}
+
+} // namespace
+
+void TrackScene::ShowOnlyFibers(const std::vector<unsigned int> &normIds,
+                                const std::vector<unsigned int> &errIds)
+{
+    ShowOnly(normalFibers, normIds);
+    ShowOnly(errorFibers, errIds);
+}
+
+void TrackScene::HideErrorFibers()
+{
+    HideEach(errorFibers);
+}
+
+void TrackScene::HideNormalFibers()
+{
+    HideEach(normalFibers);
+}
+
+void TrackScene::ShowErrorFibers()
+{
+    ShowEach(errorFibers);
+}
+
+void TrackScene::ShowNormalFibers()
+{
+    ShowEach(normalFibers);
+}
+
+void TrackScene::ShowAll()
+{
+    ShowEach(normalFibers);
+    ShowEach(errorFibers);
+}
+
+void TrackScene::HideAll()
+{
+    HideEach(normalFibers);
+    HideEach(errorFibers);
+}
+
+void TrackScene::StartNewTrack()
+{
+    creating = true;
+    newPoints.clear();
+    HideEach(normalFibers);
+    HideEach(errorFibers);
+    newFiber = new NormalFiber(0, QColor(QStringLiteral("blue")));
+    newFiber->currentImage = currentImage;
+    newFiber->ApplyColor();
+    addItem(newFiber);
+    newFiber->ShowFiber();
+}
+
+void TrackScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
+{
+    if (!creating) {
+        QGraphicsScene::mousePressEvent(event);
+        return;
+    }
+    // While a track is placed every click is a point, never a selection.
+    const QPointF pos = event->scenePos();
+    const TrackPoint p{static_cast<float>(pos.x()), static_cast<float>(pos.y())};
+    if (currentImage >= 0) {
+        newPoints[static_cast<unsigned int>(currentImage)] = p;
+        newFiber->SetPoint(static_cast<unsigned int>(currentImage), p);
+    }
+    newFiber->SetCurrentImage(currentImage);
+    event->accept();
+}
+
+bool TrackScene::HasNewPoints() const
+{
+    return !newPoints.empty();
+}
+
+void TrackScene::CopyNewPoints(PointMap &out) const
+{
+    for (const auto &[image, point] : newPoints)
+        out[image] = point;
+}
+
+void TrackScene::AddNewFiber(unsigned int id, const QColor &color, bool error)
+{
+    if (error)
+        AddErrorFiber(id, newPoints, color);
+    else
+        AddNormalFiber(id, newPoints, color);
+}
+
+void TrackScene::EndNewTrack()
+{
+    creating = false;
+    removeItem(newFiber);
+    delete newFiber;
+    newFiber = nullptr;
+    ShowAll();
+}
+
+void TrackScene::FibersInRect(const QRectF &rect, int image, std::vector<Fiber *> &out) const
+{
+    for (NormalFiber *marker : normalFibers) {
+        if (marker->PointInRect(rect, image))
+            out.push_back(marker);
+    }
+    for (ErrorFiber *marker : errorFibers) {
+        if (marker->PointInRect(rect, image))
+            out.push_back(marker);
+    }
+}
+
+void TrackScene::KeepSelected(std::vector<unsigned int> &norms, std::vector<unsigned int> &errs)
+{
+    for (NormalFiber *marker : normalFibers) {
+        if (marker->isSelected())
+            norms.push_back(marker->id);
+        else
+            marker->HideFiber();
+    }
+    for (ErrorFiber *marker : errorFibers) {
+        if (marker->isSelected())
+            errs.push_back(marker->id);
+        else
+            marker->HideFiber();
+    }
+}
