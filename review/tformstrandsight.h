@@ -25,6 +25,19 @@ public:
     TFormTrackView *ViewWindow() const { return viewWindow.get(); }
     QString WorkingDirectory() const { return workingDirectory; }
 
+    // What the load slots do once their file dialog has been answered; files
+    // in any order (they are sorted by name here). False when nothing changed
+    // (a file could not be read, the load was cancelled or refused).
+    bool LoadTrackSet(const QStringList &files, bool error);
+    bool LoadImageFiles(const QStringList &files);
+
+    // What a save does for one kind once directory and base filename are
+    // known: one file per loaded image. On failure returns false and sets
+    // failedName to the file that could not be written.
+    bool WriteTrackSet(const QString &directory, const QString &base,
+                       const std::vector<unsigned int> &ids, const TrackTable &table,
+                       bool invert, QString &failedName) const;
+
 private slots:
     void DeleteCorrPicks();
     void DeleteErrPicks();

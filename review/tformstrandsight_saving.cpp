@@ -8,3 +8,4 @@ bool TFormStrandsight::SaveTracks(const std::vector<unsigned int> &, const Track
 bool TFormStrandsight::ChooseSaveDirectory(bool, QString &) { return false; }
 bool TFormStrandsight::PromptBaseFilename(QString &) { return false; }
 bool TFormStrandsight::WouldOverwrite(const QString &, const QStringList &) const { return false; }
+bool TFormStrandsight::WriteTrackSet(const QString &, const QString &, const std::vector<unsigned int> &, const TrackTable &, bool, QString &) const { return false; }

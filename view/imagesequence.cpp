@@ -1,6 +1,7 @@
 #include "view/imagesequence.h"
 
 #include <QImageReader>
+#include <limits>
 
 namespace ImageSequence {
 
@@ -30,6 +31,27 @@ bool Decode(const QStringList &files, std::vector<QImage> &images,
             return false;
     }
     return true;
+}
+
+qint64 EstimateBytes(const QStringList &)
+{
+    return 0;
+}
+
+namespace {
+qint64 availableOverride = -1;
+}
+
+qint64 AvailableBytes()
+{
+    if (availableOverride >= 0)
+        return availableOverride;
+    return std::numeric_limits<qint64>::max();
+}
+
+void SetAvailableBytesOverride(qint64 bytes)
+{
+    availableOverride = bytes;
 }
 
 } // namespace ImageSequence

@@ -24,4 +24,13 @@ void AllowLargeImages();
 bool Decode(const QStringList &files, std::vector<QImage> &images,
             std::vector<unsigned int> &failed, const Progress &progress = {});
 
+// Bytes the sequence will need while it loads and once held (display
+// conversion included), from the files' headers only; nothing is decoded.
+qint64 EstimateBytes(const QStringList &files);
+
+// Memory the machine can give the program now. Tests lower it with
+// SetAvailableBytesOverride (a negative value restores the real figure).
+qint64 AvailableBytes();
+void SetAvailableBytesOverride(qint64 bytes);
+
 } // namespace ImageSequence
