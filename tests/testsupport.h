@@ -11,7 +11,8 @@ namespace TestSupport {
 
 // Runs handler on the next modal widget (dialog, message box, file dialog) as
 // soon as it is shown, polling from the event loop; gives up after timeoutMs.
-// Chain calls inside a handler to answer nested dialogs.
+// To answer a dialog that a click opens, register the next answer before the
+// click: the click only returns once the nested dialog has been closed.
 void AnswerNextModal(const std::function<void(QWidget *)> &handler, int timeoutMs = 10000);
 
 // Writes count small images name000.png .. into directory and returns their
