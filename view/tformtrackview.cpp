@@ -3,13 +3,43 @@
 #include "view/tformtrackviewform.h"
 #include "view/trackscene.h"
 
-TFormTrackView::TFormTrackView(QWidget *parent)
+#include <QAbstractSlider>
+#include <QGraphicsView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QSlider>
+#include <QToolButton>
+#include <QWheelEvent>
+
+TFormTrackView::TFormTrackView(QWidget* parent)
     : QMainWindow(parent)
     , scene(new TrackScene(this))
     , ui(new TFormTrackViewForm)
     , creating(false)
 {
     ui->setupUi(this);
+    connect(ui->btNew, &QToolButton::clicked, this, &TFormTrackView::NewTrack);
+    connect(ui->btAdd, &QToolButton::clicked, this, &TFormTrackView::AddTrack);
+    connect(ui->hsImage, &QSlider::valueChanged, this, &TFormTrackView::SceneSwitch);
+    connect(ui->btRemove, &QToolButton::clicked, this, &TFormTrackView::RemoveMask);
+    connect(ui->btMask, &QToolButton::clicked, this, qOverload<>(&TFormTrackView::Mask));
+    connect(ui->btCancel, &QToolButton::clicked, this, &TFormTrackView::CancelNewTrack);
+    QMetaObject::connectSlotsByName(this);
+
+    QGraphicsView* view = ui->graphicsView;
+    view->setScene(scene);
+    view->setDragMode(QGraphicsView::RubberBandDrag);
+    view->setRenderHint(QPainter::Antialiasing);
+    // Every marker moves on every image step; collecting a dirty region per
+    // marker costs far more than repainting the whole viewport once.
+    view->setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
+    // Clicks on the view (rubber band, placing points) must leave the keyboard
+    // focus with the window, or the view would eat the arrow keys as scrolling.
+    view->setFocusPolicy(Qt::NoFocus);
+    view->show();
+
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 TFormTrackView::~TFormTrackView()
@@ -18,11 +48,61 @@ TFormTrackView::~TFormTrackView()
     delete scene;
 }
 
-void TFormTrackView::UpdateImageRange() {}
+void TFormTrackView::UpdateImageRange()
+{
+    const int count = scene->ImageCount();
+    ui->hsImage->setMinimum(0);
+    ui->hsImage->setMaximum(count > 0 ? count - 1 : 0);
+    ui->hsImage->setSingleStep(1);
+    ui->hsImage->setPageStep(1);
+}
+
 int TFormTrackView::ImageCount() const { return scene->ImageCount(); }
-void TFormTrackView::RefreshView() {}
-void TFormTrackView::SceneSwitch(int val) { scene->SwitchImage(val); }
-void TFormTrackView::FitSceneInView() {}
-void TFormTrackView::wheelEvent(QWheelEvent *event) { QMainWindow::wheelEvent(event); }
-void TFormTrackView::keyPressEvent(QKeyEvent *event) { QMainWindow::keyPressEvent(event); }
-void TFormTrackView::resizeEvent(QResizeEvent *event) { QMainWindow::resizeEvent(event); }
+
+void TFormTrackView::RefreshView()
+{
+    ui->graphicsView->update();
+    ui->graphicsView->show();
+}
+
+void TFormTrackView::SceneSwitch(int val)
+{
+    scene->SwitchImage(val);
+    FitSceneInView();
+}
+
+void TFormTrackView::FitSceneInView()
+{
+    ui->graphicsView->fitInView(scene->sceneRect(), Qt::IgnoreAspectRatio);
+}
+
+void TFormTrackView::wheelEvent(QWheelEvent* event)
+{
+    if (event->angleDelta().y() > 0)
+        ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    else
+        ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepSub);
+}
+
+void TFormTrackView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Down:
+        ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+        ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        break;
+    }
+}
+
+void TFormTrackView::resizeEvent(QResizeEvent* event)
+{
+    FitSceneInView();
+    event->accept();
+}

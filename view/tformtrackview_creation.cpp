@@ -1,14 +1,127 @@
 #include "view/tformtrackview.h"
 
+#include "dialogs/trackiddialog.h"
+#include "dialogs/tracktypedialog.h"
+#include "model/fiber.h"
 #include "model/trackcolors.h"
 #include "view/trackscene.h"
 
-void TFormTrackView::NewTrack() {}
-void TFormTrackView::AddTrack() {}
-void TFormTrackView::CancelNewTrack() {}
-void TFormTrackView::AddNewErrorTrack() {}
-void TFormTrackView::AddNewNonErrorTrack() {}
-void TFormTrackView::AddNewTrackOfKind(bool) {}
-QColor TFormTrackView::ChooseNewTrackColor(const PointMap &) const { return QColor(); }
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+// Hints and refusals of track creation: an information box with no title, one
+// OK button, fixed at its size hint, over the view window.
+void ShowCreationMessage(QWidget* parent, const QString& text)
+{
+    QMessageBox box(parent);
+    box.setText(text);
+    box.setIcon(QMessageBox::Information);
+    box.setFixedSize(box.sizeHint());
+    box.exec();
+}
+
+} // namespace
+
+void TFormTrackView::NewTrack()
+{
+    if (creating)
+        return;
+    if (!scene->HasImages()) {
+        ShowCreationMessage(this, tr("You must first load images before placing new fibers."));
+        return;
+    }
+    creating = true;
+    scene->StartNewTrack();
+}
+
+void TFormTrackView::AddTrack()
+{
+    if (!creating) {
+        ShowCreationMessage(this,
+            tr("You haven't created a new fiber.\n\nPress \"New\" and click where "
+               "the fiber should go in each cross-section."));
+        return;
+    }
+    if (!scene->HasNewPoints()) {
+        ShowCreationMessage(this,
+            tr("No fibers has been placed.\n\nClick where the fiber should go in "
+               "each cross-section."));
+        return;
+    }
+    TrackTypeDialog typeDialog(this);
+    connect(typeDialog.errorButton, &QPushButton::clicked, this, &TFormTrackView::AddNewErrorTrack);
+    connect(typeDialog.nonErrorButton, &QPushButton::clicked, this,
+        &TFormTrackView::AddNewNonErrorTrack);
+    typeDialog.exec();
+}
+
+void TFormTrackView::CancelNewTrack()
+{
+    if (!creating)
+        return;
+    creating = false;
+    scene->EndNewTrack();
+}
+
+void TFormTrackView::AddNewErrorTrack() { AddNewTrackOfKind(true); }
+
+void TFormTrackView::AddNewNonErrorTrack() { AddNewTrackOfKind(false); }
+
+void TFormTrackView::AddNewTrackOfKind(bool error)
+{
+    // The type dialog's buttons stay clickable from a test or a fast double
+    // click; a creation that already ended must not add a second track.
+    if (!creating)
+        return;
+    TrackTable& tracks = error ? errTracks : corrTracks;
+    ColorTable& colors = error ? errColors : corrColors;
+
+    PointMap points;
+    TrackIdDialog idDialog(this);
+    unsigned int id = 0;
+    for (;;) {
+        if (idDialog.exec() != QDialog::Accepted)
+            return;
+        bool ok = false;
+        id = idDialog.idEdit->text().toUInt(&ok, 10);
+        if (ok && tracks.count(id) == 0)
+            break;
+        // The dialog keeps its text, so the user can correct it.
+        ShowCreationMessage(this, tr("This id has already been taken. Choose another."));
+    }
+
+    scene->CopyNewPoints(points);
+    tracks[id] = points;
+    const QColor colour = ChooseNewTrackColor(points);
+    colors[id] = colour;
+    scene->AddNewFiber(id, colour, error);
+    emit NewFiber(id, error);
+    creating = false;
+    scene->EndNewTrack();
+}
+
+QColor TFormTrackView::ChooseNewTrackColor(const PointMap& points) const
+{
+    if (points.empty())
+        return RandomTrackColor();
+    const auto& [image, first] = *points.begin();
+    std::vector<Fiber*> near;
+    scene->FibersInRect(QRectF(static_cast<double>(first.x) - 100.0,
+                            static_cast<double>(first.y) - 100.0, 200.0, 200.0),
+        static_cast<int>(image), near);
+    QList<QColor> colours;
+    colours.reserve(static_cast<qsizetype>(near.size()));
+    for (const Fiber* fiber : near)
+        colours << fiber->color;
+    return ContrastingTrackColor(colours);
+}
+
 QColor TFormTrackView::RandomTrackColor() const { return ::RandomTrackColor(); }
-int TFormTrackView::MidHueOfWidestGap(const QList<QColor> &colours) const { return ::MidHueOfWidestGap(colours); }
+
+int TFormTrackView::MidHueOfWidestGap(const QList<QColor>& colours) const
+{
+    return ::MidHueOfWidestGap(colours);
+}

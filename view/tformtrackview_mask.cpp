@@ -2,5 +2,12 @@
 
 #include "view/trackscene.h"
 
-void TFormTrackView::Mask() {}
-void TFormTrackView::RemoveMask() {}
+void TFormTrackView::Mask()
+{
+    maskedNorms.clear();
+    maskedErrs.clear();
+    scene->KeepSelected(maskedNorms, maskedErrs);
+    emit Mask(maskedNorms, maskedErrs);
+}
+
+void TFormTrackView::RemoveMask() { scene->ShowAll(); }

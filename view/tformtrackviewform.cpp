@@ -1,13 +1,95 @@
 #include "view/tformtrackviewform.h"
 
+#include <QApplication>
+#include <QGraphicsView>
+#include <QGridLayout>
 #include <QMainWindow>
+#include <QSizePolicy>
+#include <QSlider>
+#include <QSpacerItem>
+#include <QToolButton>
+#include <QWidget>
 
-void TFormTrackViewForm::setupUi(QMainWindow *window)
+void TFormTrackViewForm::setupUi(QMainWindow* window)
 {
-    Q_UNUSED(window);
+    if (window->objectName().isEmpty())
+        window->setObjectName(QStringLiteral("TFormTrackView"));
+    window->setWindowModality(Qt::NonModal);
+    window->resize(800, 600);
+    window->setMinimumSize(QSize(800, 600));
+    window->setDockNestingEnabled(false);
+
+    centralwidget = new QWidget(window);
+    centralwidget->setObjectName(QStringLiteral("centralwidget"));
+    centralwidget->setMinimumSize(QSize(0, 0));
+
+    gridLayout = new QGridLayout(centralwidget);
+    gridLayout->setObjectName(QStringLiteral("gridLayout"));
+
+    graphicsView = new QGraphicsView(centralwidget);
+    graphicsView->setObjectName(QStringLiteral("graphicsView"));
+    gridLayout->addWidget(graphicsView, 0, 0, 1, 18);
+
+    btMask = new QToolButton(centralwidget);
+    btMask->setObjectName(QStringLiteral("btMask"));
+    btMask->setCheckable(false);
+    btMask->setChecked(false);
+    gridLayout->addWidget(btMask, 1, 1, 1, 2);
+
+    btRemove = new QToolButton(centralwidget);
+    btRemove->setObjectName(QStringLiteral("btRemove"));
+    gridLayout->addWidget(btRemove, 1, 3, 1, 2);
+
+    horizontalSpacer = new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
+    gridLayout->addItem(horizontalSpacer, 1, 8, 1, 1);
+
+    hsImage = new QSlider(centralwidget);
+    hsImage->setObjectName(QStringLiteral("hsImage"));
+    QSizePolicy sliderPolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    sliderPolicy.setHorizontalStretch(0);
+    sliderPolicy.setVerticalStretch(0);
+    sliderPolicy.setHeightForWidth(hsImage->sizePolicy().hasHeightForWidth());
+    hsImage->setSizePolicy(sliderPolicy);
+    hsImage->setOrientation(Qt::Horizontal);
+    hsImage->setTickPosition(QSlider::NoTicks);
+    gridLayout->addWidget(hsImage, 2, 0, 1, 17);
+
+    btCancel = new QToolButton(centralwidget);
+    btCancel->setObjectName(QStringLiteral("btCancel"));
+    gridLayout->addWidget(btCancel, 1, 15, 1, 2);
+
+    btNew = new QToolButton(centralwidget);
+    btNew->setObjectName(QStringLiteral("btNew"));
+    gridLayout->addWidget(btNew, 1, 10, 1, 2);
+
+    btAdd = new QToolButton(centralwidget);
+    btAdd->setObjectName(QStringLiteral("btAdd"));
+    gridLayout->addWidget(btAdd, 1, 12, 1, 3);
+
+    window->setCentralWidget(centralwidget);
+
+    retranslateUi(window);
 }
 
-void TFormTrackViewForm::retranslateUi(QMainWindow *window)
+void TFormTrackViewForm::retranslateUi(QMainWindow* window)
 {
-    Q_UNUSED(window);
+    const char* context = "TFormTrackView";
+    window->setWindowTitle(QApplication::translate(context, "Track View"));
+    btMask->setToolTip(QApplication::translate(context,
+        "<html><head/><body><p>Select Tracks from a drag-and-drop mask.</p></body></html>"));
+    btMask->setText(QApplication::translate(context, "Mask Selection"));
+    btRemove->setToolTip(QApplication::translate(context,
+        "<html><head/><body><p>Clears the current selection and displays all "
+        "Tracks.</p></body></html>"));
+    btRemove->setText(QApplication::translate(context, "Clear Mask"));
+    btCancel->setText(QApplication::translate(context, "Cancel Creation"));
+    btNew->setToolTip(QApplication::translate(context,
+        "<html><head/><body><p>Manually add a new Track to the image sequence. Click to place "
+        "a Track Point in each image on a feature you want to track throughout the "
+        "sequence.</p></body></html>"));
+    btNew->setText(QApplication::translate(context, "Create Track"));
+    btAdd->setToolTip(QApplication::translate(context,
+        "<html><head/><body><p>Adds a new Track to the list view from the manually placed "
+        "Track Points.</p></body></html>"));
+    btAdd->setText(QApplication::translate(context, "Add Created Track"));
 }
