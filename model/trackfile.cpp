@@ -3,6 +3,7 @@
 #include "model/cnumericlocale.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -29,8 +30,7 @@ bool ParseId(const char *text, unsigned int &id)
 
 void SkipRestOfLine(FILE *file)
 {
-    if (std::fscanf(file, "%*[^\n]") == EOF)
-        return;
+    [[maybe_unused]] const int skipped = std::fscanf(file, "%*[^\n]");
 }
 
 } // namespace
@@ -44,38 +44,45 @@ bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image
 
     // Fields are separated by any run of white space, so tabs or spaces, CR LF
     // and records split over lines all read. Text that is not a record skips
-    // the rest of its line; every failed conversion has consumed at least one
-    // non-blank character, so the loop always ends.
+    // the rest of its line; every failed conversion stops on a non-blank
+    // character that the skip then consumes, so the loop always ends.
     while (!std::feof(file) && !std::ferror(file)) {
         float x = 0.0f;
         float y = 0.0f;
         char idText[32];
-        const int fields = std::fscanf(file, "%f %f %31s", &x, &y, idText);
+        const int fields = std::fscanf(file, "%f %f %31[-+0123456789]", &x, &y, idText);
         if (fields == EOF)
             break;
         if (fields < 3) {
             SkipRestOfLine(file);
             continue;
         }
-        unsigned int id = 0;
-        if (ParseId(idText, id) && std::isfinite(x) && std::isfinite(y)) {
-            table[id][image] = TrackPoint{x, y};
-        } else if (std::strlen(idText) == sizeof(idText) - 1) {
-            SkipRestOfLine(file); // an overlong token: drop what is left of it
+        // The id must end at white space: "3abc", "3.5", an embedded NUL or a
+        // token too long for the buffer is not an id, and taking its leading
+        // digits would file the point under the wrong track.
+        const int next = std::getc(file);
+        if (next != EOF)
+            std::ungetc(next, file);
+        if (next != EOF && !std::isspace(next)) {
+            SkipRestOfLine(file);
+            continue;
         }
-        if (std::fscanf(file, " ") == EOF)
-            break;
+        unsigned int id = 0;
+        if (ParseId(idText, id) && std::isfinite(x) && std::isfinite(y))
+            table[id][image] = TrackPoint { x, y };
     }
+    // A read error (a directory, an I/O failure) is not an empty file.
+    const bool ok = !std::ferror(file);
     std::fclose(file);
-    return true;
+    return ok;
 }
 
 namespace {
 
 bool WriteRecord(FILE *file, const TrackPoint &p, unsigned int id)
 {
-    return std::fprintf(file, "%f\t%f\t%d\n", static_cast<double>(p.x),
-                        static_cast<double>(p.y), static_cast<int>(id))
+    return std::fprintf(file, "%f\t%f\t%d\n", static_cast<double>(p.x), static_cast<double>(p.y),
+                        static_cast<int>(id))
         > 0;
 }
 
@@ -93,10 +100,18 @@ bool WriteRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackT
         }
         return true;
     }
-    // The list is sorted, so membership is a bisection rather than a scan: with
-    // thousands of picks a linear search per track would dominate the save.
+    // Membership is a bisection rather than a scan: with thousands of picks a
+    // linear search per track would dominate the save. A caller's unsorted list
+    // is sorted here rather than trusted, or picked tracks would be written.
+    std::vector<unsigned int> sortedCopy;
+    const std::vector<unsigned int> *excluded = &ids;
+    if (!std::is_sorted(ids.begin(), ids.end())) {
+        sortedCopy = ids;
+        std::sort(sortedCopy.begin(), sortedCopy.end());
+        excluded = &sortedCopy;
+    }
     for (const auto &[id, points] : table) {
-        if (std::binary_search(ids.begin(), ids.end(), id))
+        if (std::binary_search(excluded->begin(), excluded->end(), id))
             continue;
         const auto point = points.find(image);
         if (point != points.end() && !WriteRecord(file, point->second, id))

@@ -12,14 +12,13 @@
 // user's locale.
 
 // Adds the points of one file to table under image. False only when the file
-// cannot be opened; malformed text is skipped (see the .cpp for the rules).
+// cannot be opened or read; malformed text is skipped (see the .cpp for the rules).
 bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image);
 
 // Writes the records of one image: the tracks of ids (in list order), or with
-// invert every track of table not in ids (ascending id). ids must be sorted
-// ascending. The file is written beside its target and moved into place only
-// when complete; false when anything failed, and then an existing file at path
-// is left as it was.
+// invert every track of table not in ids (ascending id). The file is written
+// beside its target and moved into place only when complete; false when
+// anything failed, and then an existing file at path is left as it was.
 bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids,
                     const TrackTable &table, unsigned int image, bool invert);
 
