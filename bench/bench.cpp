@@ -1,4 +1,671 @@
-int main()
+// Measures the program's heavy paths at realistic sizes against plain baselines
+// run on the same data in the same run, and prints one table.
+//
+// Every measurement runs in a child process of its own, so that its peak memory
+// is its own: the parent makes the data with the sample-data generator, starts
+// one child per scenario and variant, and collects what they print.
+
+#include "model/trackfile.h"
+#include "review/tformstrandsight.h"
+#include "tools/sampledata.h"
+#include "view/imagesequence.h"
+#include "view/tformtrackview.h"
+#include "view/trackscene.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGraphicsEllipseItem>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QListWidget>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QToolButton>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+QTextStream out(stdout);
+
+// ---- measuring -------------------------------------------------------------
+
+qint64 StatusKb(const char* field)
 {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.startsWith(field))
+            return line.mid(static_cast<qsizetype>(strlen(field)))
+                .trimmed()
+                .split(' ')
+                .first()
+                .toLongLong();
+    }
     return 0;
+}
+
+qint64 PeakKb() { return StatusKb("VmHWM:"); }
+qint64 RssKb() { return StatusKb("VmRSS:"); }
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+// What a child reports: one line of key=value pairs.
+void Report(double medianMs, const QString& extra = {})
+{
+    out << "RESULT ms=" << medianMs << " peakkb=" << PeakKb();
+    if (!extra.isEmpty())
+        out << ' ' << extra;
+    out << Qt::endl;
+}
+
+QStringList FilesIn(const QString& directory)
+{
+    QDir dir(directory);
+    QStringList files;
+    for (const QString& name : dir.entryList(QDir::Files, QDir::Name))
+        files << dir.absoluteFilePath(name);
+    return files;
+}
+
+QGraphicsView* ViewOf(TFormStrandsight& window)
+{
+    return window.ViewWindow()->findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+}
+
+// Makes the view window's graphics view show exactly width x height pixels.
+void SizeViewport(QWidget* window, QGraphicsView* view, int width, int height)
+{
+    window->show();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        QApplication::processEvents();
+        const QSize now = view->viewport()->size();
+        window->resize(window->size() + QSize(width - now.width(), height - now.height()));
+    }
+    QApplication::processEvents();
+}
+
+// ---- children: the program's paths -----------------------------------------
+
+int ImagesOurs(const QString& data, int reps)
+{
+    const QStringList files = FilesIn(data + QStringLiteral("/images"));
+    TFormStrandsight window;
+    window.show();
+    QApplication::processEvents();
+    std::vector<double> times;
+    qint64 firstPeak = 0;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!window.LoadImageFiles(files))
+            return 2;
+        ViewOf(window)->viewport()->repaint();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (r == 0)
+            firstPeak = PeakKb();
+    }
+    Report(Median(times), QStringLiteral("firstpeakkb=%1").arg(firstPeak));
+    return 0;
+}
+
+int ImagesBaseline(const QString& data, int reps)
+{
+    const QStringList files = FilesIn(data + QStringLiteral("/images"));
+    ImageSequence::AllowLargeImages();
+    std::vector<double> times;
+    qint64 decodedBytes = 0;
+    qint64 firstPeak = 0;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        std::vector<QImage> images;
+        images.reserve(files.size());
+        for (const QString& file : files)
+            images.emplace_back(file);
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        decodedBytes = 0;
+        for (const QImage& image : images)
+            decodedBytes += image.sizeInBytes();
+        if (r == 0)
+            firstPeak = PeakKb();
+    }
+    Report(Median(times),
+        QStringLiteral("decodedbytes=%1 firstpeakkb=%2").arg(decodedBytes).arg(firstPeak));
+    return 0;
+}
+
+int StepsOurs(const QString& data, int reps)
+{
+    TFormStrandsight window;
+    if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images"))))
+        return 2;
+    if (!window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
+        return 2;
+    TFormTrackView* viewWindow = window.ViewWindow();
+    QGraphicsView* view = ViewOf(window);
+    SizeViewport(viewWindow, view, 800, 600);
+    auto* slider = viewWindow->findChild<QSlider*>(QStringLiteral("hsImage"));
+    const int count = viewWindow->ImageCount();
+    view->viewport()->repaint();
+
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        const int next = (slider->value() + 1) % count;
+        QElapsedTimer timer;
+        timer.start();
+        slider->setValue(next);
+        view->viewport()->repaint();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    Report(Median(times),
+        QStringLiteral("viewport=%1x%2")
+            .arg(view->viewport()->width())
+            .arg(view->viewport()->height()));
+    return 0;
+}
+
+// The bare toolkit: a scene without index drawing the same slices as background
+// and one plain circle per track, moved to the same points; the view repaints
+// its whole viewport and antialiases like the program's.
+class BareScene : public QGraphicsScene
+{
+public:
+    const QImage* background = nullptr;
+
+protected:
+    void drawBackground(QPainter* painter, const QRectF&) override
+    {
+        if (background)
+            painter->drawImage(sceneRect(), *background);
+    }
+};
+
+int StepsBaseline(const QString& data, int reps)
+{
+    std::vector<QImage> images;
+    std::vector<unsigned int> failed;
+    ImageSequence::Decode(FilesIn(data + QStringLiteral("/images")), images, failed);
+    TrackTable table;
+    const QStringList trackFiles = FilesIn(data + QStringLiteral("/tracks/normal"));
+    for (int i = 0; i < trackFiles.size(); ++i)
+        ReadTrackFile(trackFiles[i].toLocal8Bit(), table, static_cast<unsigned int>(i));
+
+    BareScene scene;
+    scene.setItemIndexMethod(QGraphicsScene::NoIndex);
+    std::vector<std::pair<QGraphicsEllipseItem*, const PointMap*>> items;
+    for (const auto& [id, points] : table) {
+        auto* item = new QGraphicsEllipseItem(-10, -10, 20, 20);
+        item->setBrush(QColor::fromHsv(static_cast<int>(id % 360), 200, 200));
+        scene.addItem(item);
+        items.emplace_back(item, &points);
+    }
+    QMainWindow window;
+    auto* view = new QGraphicsView(&scene);
+    view->setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
+    view->setRenderHint(QPainter::Antialiasing);
+    window.setCentralWidget(view);
+    SizeViewport(&window, view, 800, 600);
+
+    const int count = static_cast<int>(images.size());
+    auto step = [&](int image) {
+        scene.background = &images[static_cast<size_t>(image)];
+        scene.setSceneRect(0, 0, images[static_cast<size_t>(image)].width(),
+            images[static_cast<size_t>(image)].height());
+        for (auto& [item, points] : items) {
+            const auto p = points->find(static_cast<unsigned int>(image));
+            if (p == points->end()) {
+                item->setVisible(false);
+            } else {
+                item->setPos(p->second.x, p->second.y);
+                item->setVisible(true);
+            }
+        }
+        view->fitInView(scene.sceneRect(), Qt::IgnoreAspectRatio);
+        view->viewport()->repaint();
+    };
+    step(0);
+    std::vector<double> times;
+    int current = 0;
+    for (int r = 0; r < reps; ++r) {
+        current = (current + 1) % count;
+        QElapsedTimer timer;
+        timer.start();
+        step(current);
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    Report(Median(times));
+    return 0;
+}
+
+int TracksOurs(const QString& data, int reps)
+{
+    const QStringList files = FilesIn(data + QStringLiteral("/tracks/normal"));
+    TFormStrandsight window;
+    window.show();
+    QApplication::processEvents();
+    std::vector<double> times;
+    qint64 firstDeltaKb = 0;
+    for (int r = 0; r < reps; ++r) {
+        const qint64 before = RssKb();
+        QElapsedTimer timer;
+        timer.start();
+        if (!window.LoadTrackSet(files, false))
+            return 2;
+        QApplication::processEvents();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (r == 0)
+            firstDeltaKb = RssKb() - before;
+    }
+    qint64 points = 0;
+    for (const auto& track : window.ViewWindow()->corrTracks)
+        points += static_cast<qint64>(track.second.size());
+    Report(Median(times), QStringLiteral("points=%1 deltakb=%2").arg(points).arg(firstDeltaKb));
+    return 0;
+}
+
+int TracksBaseline(const QString& data, int reps)
+{
+    const QStringList files = FilesIn(data + QStringLiteral("/tracks/normal"));
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        long long records = 0;
+        for (const QString& file : files) {
+            FILE* f = std::fopen(file.toLocal8Bit().constData(), "rb");
+            if (!f)
+                return 2;
+            float x = 0, y = 0;
+            unsigned int id = 0;
+            while (!std::feof(f)) {
+                if (std::fscanf(f, "%f\t%f\t%u\n", &x, &y, &id) == 3)
+                    ++records;
+                else
+                    break;
+            }
+            std::fclose(f);
+        }
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (records == 0)
+            return 2;
+    }
+    Report(Median(times));
+    return 0;
+}
+
+// Saving needs one image per file written: the data set for it has tiny slices.
+int SaveOurs(const QString& data, const QString& target, int reps)
+{
+    TFormStrandsight window;
+    if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images"))))
+        return 2;
+    if (!window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
+        return 2;
+    const TrackTable& table = window.ViewWindow()->corrTracks;
+    std::vector<unsigned int> ids;
+    for (const auto& track : table)
+        ids.push_back(track.first);
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        QString failedName;
+        QElapsedTimer timer;
+        timer.start();
+        if (!window.WriteTrackSet(target, QStringLiteral("picks"), ids, table, false, failedName))
+            return 2;
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    Report(Median(times), QStringLiteral("files=%1").arg(window.ViewWindow()->ImageCount()));
+    return 0;
+}
+
+int SaveBaseline(const QString& data, const QString& target, int reps)
+{
+    TrackTable table;
+    const QStringList files = FilesIn(data + QStringLiteral("/tracks/normal"));
+    for (int i = 0; i < files.size(); ++i)
+        ReadTrackFile(files[i].toLocal8Bit(), table, static_cast<unsigned int>(i));
+    std::vector<unsigned int> ids;
+    for (const auto& track : table)
+        ids.push_back(track.first);
+    const QStringList names = SaveFileNames(QStringLiteral("plain"), files.size());
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < names.size(); ++i) {
+            FILE* f = std::fopen(
+                QDir(target).absoluteFilePath(names[i]).toLocal8Bit().constData(), "wb");
+            if (!f)
+                return 2;
+            for (const unsigned int id : ids) {
+                const PointMap& points = table.find(id)->second;
+                const auto p = points.find(static_cast<unsigned int>(i));
+                if (p != points.end())
+                    std::fprintf(f, "%f\t%f\t%d\n", static_cast<double>(p->second.x),
+                        static_cast<double>(p->second.y), static_cast<int>(id));
+            }
+            std::fclose(f);
+        }
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    Report(Median(times));
+    return 0;
+}
+
+// Show/hide, show-picked and mask over many markers: reported, no baseline.
+int Visibility(const QString& data, const QString& what, int reps)
+{
+    TFormStrandsight window;
+    if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images"))))
+        return 2;
+    if (!window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
+        return 2;
+    TFormTrackView* viewWindow = window.ViewWindow();
+    QGraphicsView* view = ViewOf(window);
+    SizeViewport(viewWindow, view, 800, 600);
+    TrackScene* scene = viewWindow->scene;
+    auto button
+        = [&](const char* name) { return window.findChild<QAbstractButton*>(QLatin1String(name)); };
+
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        if (what == QLatin1String("showhide")) {
+            timer.start();
+            button("btHideAll")->click();
+            view->viewport()->repaint();
+            button("btShowAll")->click();
+            view->viewport()->repaint();
+        } else if (what == QLatin1String("showpick")) {
+            // Half the tracks picked, as a user picking a large cluster would.
+            auto* corr = window.findChild<QListWidget*>(QStringLiteral("lwCorr"));
+            button("btRemoveAllPick")->click();
+            corr->clearSelection();
+            for (int i = 0; i < corr->count(); i += 2)
+                corr->item(i)->setSelected(true);
+            button("btPickCorr")->click();
+            timer.start();
+            button("btShowPick")->click();
+            view->viewport()->repaint();
+        } else {
+            // A mask over the left half of the image.
+            button("btShowAll")->click();
+            const QRectF rect = scene->sceneRect();
+            QPainterPath area;
+            area.addRect(QRectF(rect.topLeft(), QSizeF(rect.width() / 2, rect.height())));
+            scene->setSelectionArea(area);
+            timer.start();
+            viewWindow->findChild<QToolButton*>(QStringLiteral("btMask"))->click();
+            view->viewport()->repaint();
+        }
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    Report(Median(times));
+    return 0;
+}
+
+int RunChild(const QStringList& args)
+{
+    // child SCENARIO VARIANT DATA [TARGET] REPS
+    const QString scenario = args.value(0);
+    const QString variant = args.value(1);
+    const QString data = args.value(2);
+    const int reps = args.last().toInt();
+    const bool ours = variant == QLatin1String("ours");
+    if (scenario == QLatin1String("images"))
+        return ours ? ImagesOurs(data, reps) : ImagesBaseline(data, reps);
+    if (scenario == QLatin1String("steps"))
+        return ours ? StepsOurs(data, reps) : StepsBaseline(data, reps);
+    if (scenario == QLatin1String("tracks"))
+        return ours ? TracksOurs(data, reps) : TracksBaseline(data, reps);
+    if (scenario == QLatin1String("save"))
+        return ours ? SaveOurs(data, args.value(3), reps) : SaveBaseline(data, args.value(3), reps);
+    if (scenario == QLatin1String("visibility"))
+        return Visibility(data, variant, reps);
+    return 3;
+}
+
+// ---- parent: data, children, table ------------------------------------------
+
+struct Measure
+{
+    bool ok = false;
+    double ms = 0;
+    double peakMb = 0;
+    QMap<QString, QString> extra;
+};
+
+Measure RunMeasure(const QStringList& childArgs)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+        QStringList { QStringLiteral("--child") } + childArgs);
+    Measure m;
+    if (!child.waitForFinished(30 * 60 * 1000) || child.exitCode() != 0) {
+        out << "  (failed: " << childArgs.join(' ') << ", exit " << child.exitCode() << ")"
+            << Qt::endl;
+        return m;
+    }
+    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+    for (const QByteArray& line : lines) {
+        if (!line.startsWith("RESULT "))
+            continue;
+        for (const QByteArray& pair : line.mid(7).split(' ')) {
+            const int eq = pair.indexOf('=');
+            if (eq > 0)
+                m.extra.insert(
+                    QString::fromLatin1(pair.left(eq)), QString::fromLatin1(pair.mid(eq + 1)));
+        }
+        m.ok = true;
+    }
+    m.ms = m.extra.value(QStringLiteral("ms")).toDouble();
+    m.peakMb = m.extra.value(QStringLiteral("peakkb")).toDouble() / 1024.0;
+    return m;
+}
+
+bool MakeData(const QString& dir, SampleOptions options)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const SampleResult result = WriteSampleData(dir, options);
+    if (!result.ok) {
+        out << "could not write data in " << dir << ": " << result.message << Qt::endl;
+        return false;
+    }
+    out << "  data " << QDir(dir).dirName() << " written in " << timer.elapsed() / 1000.0 << " s"
+        << Qt::endl;
+    return true;
+}
+
+int RunParent(int reps, bool quick)
+{
+    QTemporaryDir temp;
+    if (!temp.isValid())
+        return 1;
+    const QString root = temp.path();
+    const QString repsText = QString::number(reps);
+    out << "Strandsight benchmark" << (quick ? " (quick sizes)" : "") << ", " << reps
+        << " repetitions, median times; data in " << root << Qt::endl;
+
+    // Image loading: 100 slices of 2048 x 2048 16-bit TIFF.
+    SampleOptions images;
+    images.slices = quick ? 10 : 100;
+    images.width = images.height = quick ? 512 : 2048;
+    images.fibres = 200;
+    images.format = SampleOptions::Tiff16;
+    images.imagesOnly = true;
+    const QString imagesDir = root + QStringLiteral("/images100");
+    // Stepping: slices small in number but full size, tracks on every slice.
+    const int stepSlices = 10;
+    const QList<int> stepTracks = quick ? QList<int> { 1000 } : QList<int> { 1000, 10000, 50000 };
+    // Track loading: 10k tracks over 200 files. Saving uses the same tracks
+    // with 200 tiny slices so that one file per image is written.
+    SampleOptions tracks;
+    tracks.slices = quick ? 50 : 200;
+    tracks.fibres = quick ? 2000 : 10000;
+    tracks.width = tracks.height = 2048;
+    tracks.errorShare = 0.0;
+    tracks.tracksOnly = true;
+    const QString tracksDir = root + QStringLiteral("/tracks10k");
+    SampleOptions saveImages = tracks;
+    saveImages.tracksOnly = false;
+    saveImages.imagesOnly = true;
+    saveImages.width = saveImages.height = 16;
+    saveImages.format = SampleOptions::Png;
+
+    QStringList rows;
+    auto row = [&](const QString& scenario, const QString& size, const Measure& ours,
+                   const Measure& base, const QString& note) {
+        QString line;
+        QTextStream s(&line);
+        const QString baseMs = base.ok ? QString::number(base.ms, 'f', 1) : QStringLiteral("-");
+        const QString ratio = base.ok && base.ms > 0 ? QString::number(ours.ms / base.ms, 'f', 2)
+                                                     : QStringLiteral("-");
+        s << "| " << scenario << " | " << size << " | "
+          << (ours.ok ? QString::number(ours.ms, 'f', 1) : QStringLiteral("failed")) << " | "
+          << baseMs << " | " << ratio << " | " << QString::number(ours.peakMb, 'f', 0) << " | "
+          << note << " |";
+        rows << line;
+        out << line << Qt::endl;
+    };
+
+    out << "Writing data ..." << Qt::endl;
+    if (!MakeData(imagesDir, images) || !MakeData(tracksDir, tracks)
+        || !MakeData(tracksDir, saveImages))
+        return 1;
+
+    {
+        const Measure base = RunMeasure(
+            { QStringLiteral("images"), QStringLiteral("baseline"), imagesDir, repsText });
+        const Measure ours
+            = RunMeasure({ QStringLiteral("images"), QStringLiteral("ours"), imagesDir, repsText });
+        const double decodedMb
+            = base.extra.value(QStringLiteral("decodedbytes")).toDouble() / (1024.0 * 1024.0);
+        const double firstPeakMb
+            = ours.extra.value(QStringLiteral("firstpeakkb")).toDouble() / 1024.0;
+        row(QStringLiteral("image loading"),
+            QStringLiteral("%1 x %2x%3 16-bit TIFF")
+                .arg(images.slices)
+                .arg(images.width)
+                .arg(images.height),
+            ours, base,
+            QStringLiteral(
+                "decoded %1 MB; first-load peak %2 MB = %3 x decoded + %4 MB (baseline peak %5 MB)")
+                .arg(decodedMb, 0, 'f', 0)
+                .arg(firstPeakMb, 0, 'f', 0)
+                .arg(1.15)
+                .arg(firstPeakMb - 1.15 * decodedMb, 0, 'f', 0)
+                .arg(base.extra.value(QStringLiteral("firstpeakkb")).toDouble() / 1024.0, 0, 'f',
+                    0));
+    }
+
+    for (const int count : stepTracks) {
+        SampleOptions step;
+        step.slices = stepSlices;
+        step.fibres = count;
+        step.width = step.height = 2048;
+        step.format = SampleOptions::Tiff16;
+        step.errorShare = 0.0;
+        const QString dir = root + QStringLiteral("/steps%1").arg(count);
+        if (!MakeData(dir, step))
+            return 1;
+        const QString stepReps = QString::number(std::max(reps * 6, 30));
+        const Measure base
+            = RunMeasure({ QStringLiteral("steps"), QStringLiteral("baseline"), dir, stepReps });
+        const Measure ours
+            = RunMeasure({ QStringLiteral("steps"), QStringLiteral("ours"), dir, stepReps });
+        row(QStringLiteral("one slider step"), QStringLiteral("%1 tracks, 800x600 view").arg(count),
+            ours, base, QStringLiteral("per step, repaint included"));
+        if (count == stepTracks.last()) {
+            for (const QString& what : { QStringLiteral("showhide"), QStringLiteral("showpick"),
+                     QStringLiteral("mask") }) {
+                const Measure m = RunMeasure({ QStringLiteral("visibility"), what, dir, repsText });
+                row(what == QLatin1String("showhide") ? QStringLiteral("hide all + show all")
+                        : what == QLatin1String("showpick")
+                        ? QStringLiteral("Show picks (half picked)")
+                        : QStringLiteral("Mask Selection (half selected)"),
+                    QStringLiteral("%1 tracks").arg(count), m, Measure {},
+                    QStringLiteral("repaint included"));
+            }
+        }
+        QDir(dir).removeRecursively();
+    }
+
+    {
+        const Measure base = RunMeasure(
+            { QStringLiteral("tracks"), QStringLiteral("baseline"), tracksDir, repsText });
+        const Measure ours
+            = RunMeasure({ QStringLiteral("tracks"), QStringLiteral("ours"), tracksDir, repsText });
+        const double points = ours.extra.value(QStringLiteral("points")).toDouble();
+        const double delta = ours.extra.value(QStringLiteral("deltakb")).toDouble() * 1024.0;
+        row(QStringLiteral("track loading"),
+            QStringLiteral("%1 tracks, %2 files, %3 points")
+                .arg(tracks.fibres)
+                .arg(tracks.slices)
+                .arg(points, 0, 'f', 0),
+            ours, base,
+            QStringLiteral("registry + markers + list: %1 bytes per point")
+                .arg(points > 0 ? delta / points : 0.0, 0, 'f', 0));
+    }
+    {
+        const QString target = root + QStringLiteral("/saved");
+        QDir().mkpath(target);
+        const Measure base = RunMeasure(
+            { QStringLiteral("save"), QStringLiteral("baseline"), tracksDir, target, repsText });
+        const Measure ours = RunMeasure(
+            { QStringLiteral("save"), QStringLiteral("ours"), tracksDir, target, repsText });
+        row(QStringLiteral("saving picked tracks"),
+            QStringLiteral("%1 tracks, %2 files").arg(tracks.fibres).arg(tracks.slices), ours, base,
+            QStringLiteral("every track picked"));
+    }
+
+    out << Qt::endl
+        << "| scenario | size | median ms | baseline ms | ratio | peak MB | notes |" << Qt::endl
+        << "|---|---|---|---|---|---|---|" << Qt::endl;
+    for (const QString& line : rows)
+        out << line << Qt::endl;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Strandsight benchmark: prints the figures of "
+                                                    "the heavy paths against plain baselines."));
+    parser.addHelpOption();
+    QCommandLineOption repsOption(QStringLiteral("reps"),
+        QStringLiteral("Repetitions per scenario."), QStringLiteral("n"), QStringLiteral("5"));
+    QCommandLineOption quickOption(
+        QStringLiteral("quick"), QStringLiteral("Small sizes, for a smoke run."));
+    QCommandLineOption childOption(
+        QStringLiteral("child"), QStringLiteral("Internal: run one measurement."));
+    parser.addOptions({ repsOption, quickOption, childOption });
+    parser.process(app);
+    if (parser.isSet(childOption))
+        return RunChild(parser.positionalArguments());
+    return RunParent(std::max(1, parser.value(repsOption).toInt()), parser.isSet(quickOption));
 }
