@@ -2,23 +2,93 @@
 
 #include "review/tformstrandsightform.h"
 #include "view/tformtrackview.h"
+#include "view/trackscene.h"
 
 #include <QDir>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QToolButton>
 
-TFormStrandsight::TFormStrandsight(QWidget *parent)
+TFormStrandsight::TFormStrandsight(QWidget* parent)
     : QMainWindow(parent)
     , form(new TFormStrandsightForm)
     , workingDirectory(QDir::homePath())
 {
     form->setupUi(this);
+    ConnectForm();
+
     viewWindow = std::make_unique<TFormTrackView>(nullptr);
-    viewWindow->show();
+    ConnectViewWindow();
+    ShowViewForm();
 }
 
-TFormStrandsight::~TFormStrandsight()
+TFormStrandsight::~TFormStrandsight() { delete form; }
+
+// The 23 button connections, in the order of the form. The six Show and Hide
+// buttons are wired here to ShowViewForm and only later, by ConnectViewWindow,
+// to the scene: receivers run in connection order, so the view window comes
+// forward before its markers change.
+void TFormStrandsight::ConnectForm()
 {
-    delete form;
+    connect(form->btLoadImage, &QPushButton::clicked, this, &TFormStrandsight::LoadImageSeq);
+    connect(form->btSaveInv, &QPushButton::clicked, this, &TFormStrandsight::SaveInvert);
+    connect(form->btShowPick, &QPushButton::clicked, this, &TFormStrandsight::ShowPick);
+    connect(form->btSelectErr, &QPushButton::clicked, this, &TFormStrandsight::SelectAllError);
+    connect(form->btSelectAllPick, &QPushButton::clicked, this, &TFormStrandsight::SelectAllPick);
+    connect(form->btUnselectPick, &QPushButton::clicked, this, &TFormStrandsight::UnselectPick);
+    connect(form->btLoadCorr, &QPushButton::clicked, this, &TFormStrandsight::LoadCorr);
+    connect(form->btLoadErr, &QPushButton::clicked, this, &TFormStrandsight::LoadErr);
+    connect(form->btShowAll, &QPushButton::clicked, this, &TFormStrandsight::ShowViewForm);
+    connect(form->btHideAll, &QPushButton::clicked, this, &TFormStrandsight::ShowViewForm);
+    connect(form->btSelectCorr, &QPushButton::clicked, this, &TFormStrandsight::SelectAllCorr);
+    connect(form->btUnselectCorr, &QPushButton::clicked, this, &TFormStrandsight::UnselectCorr);
+    connect(form->btShowCorr, &QPushButton::clicked, this, &TFormStrandsight::ShowViewForm);
+    connect(form->btHideCorr, &QPushButton::clicked, this, &TFormStrandsight::ShowViewForm);
+    connect(form->btPickCorr, &QToolButton::clicked, this, &TFormStrandsight::PickCorr);
+    connect(form->btUnselectErr, &QPushButton::clicked, this, &TFormStrandsight::UnselectError);
+    connect(form->btShowErr, &QPushButton::clicked, this, &TFormStrandsight::ShowViewForm);
+    connect(form->btHideErr, &QPushButton::clicked, this, &TFormStrandsight::ShowViewForm);
+    connect(form->btPickErr, &QToolButton::clicked, this, &TFormStrandsight::PickErr);
+    connect(form->btRemovePick, &QToolButton::clicked, this, &TFormStrandsight::Remove);
+    connect(form->btSave, &QPushButton::clicked, this, &TFormStrandsight::Save);
+    connect(form->btRemoveAllPick, &QPushButton::clicked, this, &TFormStrandsight::RemoveAll);
+    connect(form->pushButton, &QPushButton::clicked, this, &TFormStrandsight::Directory);
 }
 
-void TFormStrandsight::Directory() {}
-void TFormStrandsight::ShowViewForm() {}
+void TFormStrandsight::ConnectViewWindow()
+{
+    TrackScene* scene = viewWindow->scene;
+    connect(form->btShowCorr, &QPushButton::clicked, scene, &TrackScene::ShowNormalFibers);
+    connect(form->btHideCorr, &QPushButton::clicked, scene, &TrackScene::HideNormalFibers);
+    connect(form->btShowErr, &QPushButton::clicked, scene, &TrackScene::ShowErrorFibers);
+    connect(form->btHideErr, &QPushButton::clicked, scene, &TrackScene::HideErrorFibers);
+    connect(form->btShowAll, &QPushButton::clicked, scene, &TrackScene::ShowAll);
+    connect(form->btHideAll, &QPushButton::clicked, scene, &TrackScene::HideAll);
+    // Mask is both a signal and a slot of the view window.
+    connect(viewWindow.get(),
+        qOverload<const std::vector<unsigned int>&, const std::vector<unsigned int>&>(
+            &TFormTrackView::Mask),
+        this, &TFormStrandsight::ShowMaskedSelection);
+    connect(viewWindow.get(), &TFormTrackView::NewFiber, this, &TFormStrandsight::AddNewLabel);
+}
+
+void TFormStrandsight::Directory()
+{
+    // No start directory on purpose: the dialog opens in the process's current
+    // directory, not in the working directory it is about to replace.
+    QFileDialog dialog(this, tr("Choose a Working Directory"));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::DontResolveSymlinks);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // The folder being displayed, not an entry merely highlighted in it.
+    workingDirectory = dialog.directory().absolutePath();
+}
+
+void TFormStrandsight::ShowViewForm()
+{
+    viewWindow->RefreshView();
+    viewWindow->show();
+    viewWindow->raise();
+    viewWindow->activateWindow();
+}

@@ -1,9 +1,232 @@
 #include "review/tformstrandsight.h"
 
-void TFormStrandsight::LoadImageSeq() {}
-void TFormStrandsight::LoadCorr() {}
-void TFormStrandsight::LoadErr() {}
-bool TFormStrandsight::LoadTrackFiles(TrackTable &) { return false; }
-void TFormStrandsight::FillIdList(QListWidget *, const TrackTable &) {}
-bool TFormStrandsight::LoadTrackSet(const QStringList &, bool) { return false; }
-bool TFormStrandsight::LoadImageFiles(const QStringList &) { return false; }
+#include "model/trackfile.h"
+#include "review/tformstrandsightform.h"
+#include "view/imagesequence.h"
+#include "view/tformtrackview.h"
+#include "view/trackscene.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QLocale>
+#include <QMessageBox>
+#include <QProgressDialog>
+
+namespace {
+
+const int kMaxNamesListed = 10;
+
+// The progress of one load, over the review window. It appears only once the
+// load has taken half a second, and cancelling it makes the load change nothing.
+class LoadProgress
+{
+public:
+    LoadProgress(QWidget* window, const QString& what, int total)
+        : dialog(window)
+        , what(what)
+        , total(total)
+    {
+        dialog.setObjectName(QStringLiteral("loadProgress"));
+        dialog.setWindowModality(Qt::WindowModal);
+        dialog.setMinimumDuration(500);
+        // Without auto-reset the last step cannot clear a cancellation made
+        // while it ran, and the dialog stays until the load is done.
+        dialog.setAutoReset(false);
+        dialog.setAutoClose(false);
+        dialog.setRange(0, total);
+        Step(0);
+    }
+
+    // Reports that done files are finished; false once the user cancelled.
+    bool Step(int done)
+    {
+        if (done < total)
+            dialog.setLabelText(
+                QCoreApplication::translate("TFormStrandsight", "Loading %1: file %2 of %3")
+                    .arg(what)
+                    .arg(done + 1)
+                    .arg(total));
+        dialog.setValue(done);
+        // Until the dialog is shown, setValue processes no events, so its own
+        // show timer could not fire during a slow file and no window would
+        // repaint. User input waits, so nothing can start another load here.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return !dialog.wasCanceled();
+    }
+
+private:
+    QProgressDialog dialog;
+    QString what;
+    int total;
+};
+
+void ShowError(QWidget* parent, const QString& text)
+{
+    QMessageBox::critical(parent, QCoreApplication::translate("TFormStrandsight", "Error"), text);
+}
+
+} // namespace
+
+// Every multi-file selection is in plain character-code order of the paths:
+// t10.txt before t2.txt. The sorted position is the image index.
+bool TFormStrandsight::ChooseLoadFiles(const QString& filter, QStringList& files)
+{
+    QFileDialog dialog(this);
+    dialog.setDirectory(workingDirectory);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilter(filter);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    files = dialog.selectedFiles();
+    return true;
+}
+
+void TFormStrandsight::LoadCorr()
+{
+    TrackTable loaded;
+    if (LoadTrackFiles(loaded))
+        ReplaceTracks(loaded, false);
+}
+
+void TFormStrandsight::LoadErr()
+{
+    TrackTable loaded;
+    if (LoadTrackFiles(loaded))
+        ReplaceTracks(loaded, true);
+}
+
+void TFormStrandsight::LoadImageSeq()
+{
+    QStringList files;
+    if (ChooseLoadFiles(tr("Image Files (*.tif *.tiff *.jpg *.png)"), files))
+        LoadImageFiles(files);
+}
+
+bool TFormStrandsight::LoadTrackFiles(TrackTable& table)
+{
+    QStringList files;
+    return ChooseLoadFiles(tr("Text Files (*.txt)"), files) && ReadTrackFiles(files, table);
+}
+
+bool TFormStrandsight::LoadTrackSet(const QStringList& files, bool error)
+{
+    TrackTable loaded;
+    if (!ReadTrackFiles(files, loaded))
+        return false;
+    ReplaceTracks(loaded, error);
+    return true;
+}
+
+// Reads the set into table, which the caller gives empty: the registry is only
+// touched once every file has been read, so a file that cannot be opened, or a
+// cancel, leaves the tracks of the earlier load complete.
+bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable& table)
+{
+    files.sort(Qt::CaseSensitive);
+    const int total = static_cast<int>(files.size());
+    QString unreadable;
+    {
+        LoadProgress progress(this, tr("track files"), total);
+        for (int i = 0; i < total && unreadable.isEmpty(); ++i) {
+            if (!ReadTrackFile(QFile::encodeName(files[i]), table, static_cast<unsigned int>(i)))
+                unreadable = files[i];
+            else if (!progress.Step(i + 1))
+                return false;
+        }
+    }
+    if (unreadable.isEmpty())
+        return true;
+    ShowError(this, tr("Could not load \"%1\".").arg(unreadable));
+    return false;
+}
+
+void TFormStrandsight::ReplaceTracks(TrackTable& loaded, bool error)
+{
+    if (error) {
+        viewWindow->errTracks.swap(loaded);
+        DeleteErrPicks();
+        viewWindow->scene->DeleteErrorFibers();
+        FillIdList(form->lwErr, viewWindow->errTracks);
+        viewWindow->AssignTrackColors(viewWindow->errTracks, viewWindow->errColors);
+        viewWindow->CreateErrorFibers();
+    } else {
+        viewWindow->corrTracks.swap(loaded);
+        DeleteCorrPicks();
+        viewWindow->scene->DeleteNormalFibers();
+        FillIdList(form->lwCorr, viewWindow->corrTracks);
+        viewWindow->AssignTrackColors(viewWindow->corrTracks, viewWindow->corrColors);
+        viewWindow->CreateNormalFibers();
+    }
+}
+
+void TFormStrandsight::FillIdList(QListWidget* list, const TrackTable& table)
+{
+    list->clear();
+    if (table.empty())
+        return;
+    QStringList labels;
+    viewWindow->AppendIdLabels(table, labels);
+    list->addItems(labels);
+}
+
+bool TFormStrandsight::LoadImageFiles(const QStringList& selection)
+{
+    QStringList files = selection;
+    files.sort(Qt::CaseSensitive);
+
+    const qint64 needed = ImageSequence::EstimateBytes(files);
+    const qint64 available = ImageSequence::AvailableBytes();
+    if (needed > available) {
+        const QLocale locale;
+        ShowError(this,
+            tr("The image sequence needs %1 of memory, but only %2 is available. "
+               "The images were not loaded.")
+                .arg(locale.formattedDataSize(needed), locale.formattedDataSize(available)));
+        return false;
+    }
+
+    std::vector<QImage> images;
+    std::vector<unsigned int> failed;
+    if (!DecodeImages(files, images, failed))
+        return false;
+
+    // Undecodable files keep their places as null images, so the slider must
+    // still learn the new length: otherwise slider and scene disagree about
+    // which image is shown.
+    viewWindow->scene->SetImages(std::move(images));
+    viewWindow->UpdateImageRange();
+    viewWindow->scene->update();
+    if (!failed.empty())
+        ReportUndecodedImages(files, failed);
+    return true;
+}
+
+bool TFormStrandsight::DecodeImages(
+    const QStringList& files, std::vector<QImage>& images, std::vector<unsigned int>& failed)
+{
+    LoadProgress progress(this, tr("images"), static_cast<int>(files.size()));
+    return ImageSequence::Decode(
+        files, images, failed, [&progress](int done, int) { return progress.Step(done); });
+}
+
+void TFormStrandsight::ReportUndecodedImages(
+    const QStringList& files, const std::vector<unsigned int>& failed)
+{
+    QStringList names;
+    for (const unsigned int index : failed) {
+        if (names.size() == kMaxNamesListed)
+            break;
+        names << QFileInfo(files[static_cast<int>(index)]).fileName();
+    }
+    QString text
+        = tr("%n of %1 images could not be loaded:", nullptr, static_cast<int>(failed.size()))
+              .arg(files.size());
+    text += QLatin1Char('\n') + names.join(QLatin1Char('\n'));
+    const int unlisted = static_cast<int>(failed.size()) - static_cast<int>(names.size());
+    if (unlisted > 0)
+        text += QLatin1Char('\n') + tr("... and %n more.", nullptr, unlisted);
+    ShowError(this, text);
+}
