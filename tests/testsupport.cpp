@@ -1,23 +1,28 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
 
 namespace TestSupport {
 
-void AnswerNextModal(const std::function<void(QWidget *)> &handler, int timeoutMs)
+void AnswerNextModal(const std::function<void(QWidget*)>& handler, int timeoutMs)
 {
     auto timer = std::make_shared<QElapsedTimer>();
     timer->start();
     auto poll = std::make_shared<std::function<void()>>();
     *poll = [handler, timeoutMs, timer, poll]() {
-        QWidget *modal = QApplication::activeModalWidget();
+        QWidget* modal = QApplication::activeModalWidget();
         if (modal && modal->isVisible()) {
             handler(modal);
             *poll = nullptr; // break the self-reference
@@ -33,22 +38,22 @@ void AnswerNextModal(const std::function<void(QWidget *)> &handler, int timeoutM
     QTimer::singleShot(0, *poll);
 }
 
-QStringList WriteImages(const QString &directory, int count, int width, int height,
-                        const QString &name)
+QStringList WriteImages(
+    const QString& directory, int count, int width, int height, const QString& name)
 {
     QStringList paths;
     for (int i = 0; i < count; ++i) {
         QImage image(width, height, QImage::Format_RGB32);
         image.fill(QColor::fromHsv((i * 37) % 360, 200, 200));
-        const QString path =
-            QDir(directory).absoluteFilePath(name + QStringLiteral("%1.png").arg(i, 3, 10, QLatin1Char('0')));
+        const QString path = QDir(directory).absoluteFilePath(
+            name + QStringLiteral("%1.png").arg(i, 3, 10, QLatin1Char('0')));
         image.save(path);
         paths << path;
     }
     return paths;
 }
 
-bool WriteText(const QString &path, const QByteArray &text)
+bool WriteText(const QString& path, const QByteArray& text)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -56,12 +61,138 @@ bool WriteText(const QString &path, const QByteArray &text)
     return file.write(text) == text.size() && file.flush();
 }
 
-QByteArray ReadAll(const QString &path)
+QByteArray ReadAll(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+struct ModalScript::State
+{
+    QList<Step> steps;
+    QStringList seen;
+    int done = 0;
+    bool failed = false;
+    bool finished = false;
+    QPointer<QWidget> handled;
+    QElapsedTimer sinceLast;
+    int timeoutMs = 10000;
+};
+
+ModalScript::ModalScript(QList<Step> steps, int timeoutMs)
+    : state(std::make_shared<State>())
+{
+    state->steps = std::move(steps);
+    state->timeoutMs = timeoutMs;
+    state->sinceLast.start();
+    auto poll = std::make_shared<std::function<void()>>();
+    std::weak_ptr<State> weak = state;
+    *poll = [weak, poll]() {
+        const std::shared_ptr<State> s = weak.lock();
+        if (!s || s->finished) {
+            *poll = nullptr;
+            return;
+        }
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && !modal->isVisible())
+            modal = nullptr;
+        if (modal != s->handled)
+            s->handled = nullptr;
+        // Scheduled before the step runs: a step that opens a nested modal
+        // loop only returns once that loop has been answered.
+        QTimer::singleShot(10, *poll);
+        if (modal && modal != s->handled) {
+            s->handled = modal;
+            s->sinceLast.restart();
+            if (s->done < s->steps.size()) {
+                s->seen << QString::fromLatin1(modal->metaObject()->className());
+                const Step step = s->steps.at(s->done++);
+                step(modal);
+            } else {
+                s->failed = true;
+                if (auto* dialog = qobject_cast<QDialog*>(modal))
+                    dialog->reject();
+                else
+                    modal->close();
+            }
+        } else if (!modal && s->done < s->steps.size() && s->sinceLast.elapsed() > s->timeoutMs) {
+            s->failed = true;
+            s->finished = true;
+        }
+    };
+    QTimer::singleShot(0, *poll);
+}
+
+ModalScript::~ModalScript() { state->finished = true; }
+
+QStringList ModalScript::Seen() const { return state->seen; }
+
+int ModalScript::Done() const { return state->done; }
+
+bool ModalScript::Failed() const { return state->failed; }
+
+void DragOnWidget(QWidget* widget, QPoint from, QPoint to)
+{
+    QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, from);
+    const int steps = 4;
+    for (int i = 1; i <= steps; ++i) {
+        const QPoint at = from + (to - from) * i / steps;
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), widget->mapToGlobal(QPointF(at)),
+            Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &move);
+    }
+    QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, to);
+}
+
+void ClickOnWidget(QWidget* widget, QPoint pos)
+{
+    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, pos);
+}
+
+void ChooseFiles(QWidget* fileDialog, const QString& directory, const QStringList& names)
+{
+    auto* dialog = qobject_cast<QFileDialog*>(fileDialog);
+    if (!dialog) {
+        qWarning("ChooseFiles: not a file dialog but a %s", fileDialog->metaObject()->className());
+        RejectDialog(fileDialog);
+        return;
+    }
+    dialog->setDirectory(directory);
+    QStringList quoted;
+    for (const QString& name : names)
+        quoted << QLatin1Char('"') + name + QLatin1Char('"');
+    auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (nameEdit)
+        nameEdit->setText(names.size() == 1 ? names.front() : quoted.join(QLatin1Char(' ')));
+    QMetaObject::invokeMethod(dialog, "accept");
+}
+
+void ChooseDirectory(QWidget* fileDialog, const QString& directory)
+{
+    auto* dialog = qobject_cast<QFileDialog*>(fileDialog);
+    if (!dialog) {
+        qWarning(
+            "ChooseDirectory: not a file dialog but a %s", fileDialog->metaObject()->className());
+        RejectDialog(fileDialog);
+        return;
+    }
+    dialog->setDirectory(directory);
+    QMetaObject::invokeMethod(dialog, "accept");
+}
+
+void RejectDialog(QWidget* dialog)
+{
+    if (auto* asDialog = qobject_cast<QDialog*>(dialog))
+        asDialog->reject();
+    else
+        dialog->close();
+}
+
+QByteArray TrackRecord(double x, double y, unsigned int id)
+{
+    return QString::asprintf("%f\t%f\t%d\n", x, y, static_cast<int>(id)).toLatin1();
 }
 
 } // namespace TestSupport
