@@ -1,0 +1,425 @@
+// Loading track sets and image sequences into the review window: name order,
+// loads that fail or are cancelled changing nothing, undecodable images
+// reported, the memory refusal, and the slider following the sequence.
+#include "model/errorfiber.h"
+#include "model/normalfiber.h"
+#include "review/tformstrandsight.h"
+#include "testsupport.h"
+#include "view/imagesequence.h"
+#include "view/tformtrackview.h"
+#include "view/trackscene.h"
+
+#include <QFileDialog>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace TestSupport;
+
+namespace {
+
+// What a test wants to know about a message box, read before answering it.
+struct SeenBox
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool seen = false;
+};
+
+ModalScript::Step ReadAndClose(SeenBox& box)
+{
+    return [&box](QWidget* modal) {
+        auto* message = qobject_cast<QMessageBox*>(modal);
+        box.seen = message != nullptr;
+        if (message) {
+            box.title = message->windowTitle();
+            box.text = message->text();
+            box.icon = message->icon();
+            message->button(QMessageBox::Ok)->click();
+        } else {
+            RejectDialog(modal);
+        }
+    };
+}
+
+// Cancels the load's progress dialog as soon as the event loop runs, which
+// the load lets it do after its first step.
+void CancelProgressSoon(QWidget* window)
+{
+    QTimer::singleShot(0, window, [window] {
+        auto* progress = window->findChild<QProgressDialog*>(QStringLiteral("loadProgress"));
+        QVERIFY(progress);
+        progress->cancel();
+    });
+}
+
+} // namespace
+
+class TestLoading : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void trackFilesReadInNameOrder();
+    void trackDialogSettings();
+    void cancelledTrackDialogChangesNothing();
+    void failedTrackLoadChangesNothing();
+    void failedTrackLoadThroughApiChangesNothing();
+    void loadingOneKindLeavesTheOther();
+    void malformedRecordsGiveEmptyList();
+    void cancelledTrackLoadChangesNothing();
+    void imagesLoadInNameOrderAndSetSlider();
+    void fewerImagesPullSliderBack();
+    void undecodableImagesReportedAndSliderUpdated();
+    void manyUndecodableImagesListedShortened();
+    void cancelledImageLoadKeepsEarlierImages();
+    void imagesNeedingTooMuchMemoryRefused();
+
+private:
+    QSlider* Slider() const
+    {
+        return window->ViewWindow()->findChild<QSlider*>(QStringLiteral("hsImage"));
+    }
+    QListWidget* List(const char* name) const
+    {
+        return window->findChild<QListWidget*>(QString::fromLatin1(name));
+    }
+    QAbstractButton* Button(const char* name) const
+    {
+        return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
+    }
+    QString Write(const QString& name, const QByteArray& text) const;
+    static QStringList Texts(const QListWidget* list);
+
+    TFormStrandsight* window = nullptr;
+    QTemporaryDir* dir = nullptr;
+};
+
+void TestLoading::init()
+{
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    window = new TFormStrandsight(nullptr);
+    window->show();
+}
+
+void TestLoading::cleanup()
+{
+    ImageSequence::SetAvailableBytesOverride(-1);
+    delete window;
+    window = nullptr;
+    delete dir;
+    dir = nullptr;
+}
+
+QString TestLoading::Write(const QString& name, const QByteArray& text) const
+{
+    const QString path = dir->filePath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!WriteText(path, text))
+        qWarning("could not write %s", qPrintable(path));
+    return path;
+}
+
+QStringList TestLoading::Texts(const QListWidget* list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts << list->item(row)->text();
+    return texts;
+}
+
+void TestLoading::trackFilesReadInNameOrder()
+{
+    Write("t1.txt", TrackRecord(1, 0, 5));
+    Write("t2.txt", TrackRecord(2, 0, 5));
+    Write("t10.txt", TrackRecord(10, 0, 5));
+
+    ModalScript script({ [&](QWidget* modal) {
+        ChooseFiles(modal, dir->path(), { "t2.txt", "t10.txt", "t1.txt" });
+    } });
+    Button("btLoadCorr")->click();
+    QCOMPARE(script.Done(), 1);
+    QVERIFY(!script.Failed());
+
+    const TrackTable& tracks = window->ViewWindow()->corrTracks;
+    QCOMPARE(tracks.size(), size_t(1));
+    const PointMap& points = tracks.at(5);
+    QCOMPARE(points.size(), size_t(3));
+    // Character order: t1.txt, t10.txt, t2.txt.
+    QCOMPARE(points.at(0).x, 1.0f);
+    QCOMPARE(points.at(1).x, 10.0f);
+    QCOMPARE(points.at(2).x, 2.0f);
+    QCOMPARE(Texts(List("lwCorr")), QStringList({ "5" }));
+    QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(1));
+    QVERIFY(!window->ViewWindow()->scene->NormalFibers().front()->hidden);
+    QVERIFY(window->ViewWindow()->corrColors.count(5));
+}
+
+void TestLoading::trackDialogSettings()
+{
+    QString filter;
+    QString openedIn;
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    ModalScript script({ [&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        filter = dialog->nameFilters().join(QLatin1Char(';'));
+        openedIn = dialog->directory().absolutePath();
+        mode = dialog->fileMode();
+        RejectDialog(dialog);
+    } });
+    Button("btLoadErr")->click();
+    QCOMPARE(script.Done(), 1);
+    QCOMPARE(filter, QStringLiteral("Text Files (*.txt)"));
+    QCOMPARE(openedIn, QDir(window->WorkingDirectory()).absolutePath());
+    QCOMPARE(mode, QFileDialog::ExistingFiles);
+
+    ModalScript images({ [&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        filter = dialog->nameFilters().join(QLatin1Char(';'));
+        RejectDialog(dialog);
+    } });
+    Button("btLoadImage")->click();
+    QCOMPARE(images.Done(), 1);
+    QCOMPARE(filter, QStringLiteral("Image Files (*.tif *.tiff *.jpg *.png)"));
+}
+
+void TestLoading::cancelledTrackDialogChangesNothing()
+{
+    const QString first = Write("a.txt", TrackRecord(1, 1, 3) + TrackRecord(2, 2, 4));
+    QVERIFY(window->LoadTrackSet({ first }, false));
+    const TrackTable before = window->ViewWindow()->corrTracks;
+
+    ModalScript script({ [](QWidget* modal) { RejectDialog(modal); } });
+    Button("btLoadCorr")->click();
+    QCOMPARE(script.Done(), 1);
+    QCOMPARE(window->ViewWindow()->corrTracks.size(), before.size());
+    QCOMPARE(Texts(List("lwCorr")), QStringList({ "3", "4" }));
+    QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(2));
+}
+
+void TestLoading::failedTrackLoadChangesNothing()
+{
+    const QString first = Write("old/a.txt", TrackRecord(1, 1, 3) + TrackRecord(2, 2, 4));
+    QVERIFY(window->LoadTrackSet({ first }, false));
+    List("lwCorr")->selectAll();
+    Button("btPickCorr")->click();
+    const ColorTable colorsBefore = window->ViewWindow()->corrColors;
+
+    Write("new/n0.txt", TrackRecord(5, 5, 7));
+    const QString missing = Write("new/n1.txt", TrackRecord(6, 6, 7));
+    Write("new/n2.txt", TrackRecord(7, 7, 7));
+
+    SeenBox box;
+    ModalScript script(
+        { [&](QWidget* modal) {
+             // The file vanishes after the dialog checked it.
+             QObject::connect(qobject_cast<QFileDialog*>(modal), &QFileDialog::filesSelected,
+                 [missing] { QFile::remove(missing); });
+             ChooseFiles(modal, dir->filePath("new"), { "n0.txt", "n1.txt", "n2.txt" });
+         },
+            ReadAndClose(box) });
+    Button("btLoadCorr")->click();
+    QCOMPARE(script.Done(), 2);
+    QVERIFY(!script.Failed());
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.text, QStringLiteral("Could not load \"%1\".").arg(missing));
+
+    // Everything of the earlier load is in place, the registry included.
+    const TrackTable& tracks = window->ViewWindow()->corrTracks;
+    QCOMPARE(tracks.size(), size_t(2));
+    QCOMPARE(tracks.at(3).at(0).x, 1.0f);
+    QCOMPARE(tracks.at(4).at(0).x, 2.0f);
+    QCOMPARE(tracks.count(7), size_t(0));
+    QCOMPARE(Texts(List("lwCorr")), QStringList({ "3", "4" }));
+    QCOMPARE(Texts(List("lwPick")), QStringList({ "3", "4" }));
+    QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(2));
+    QVERIFY(window->ViewWindow()->corrColors == colorsBefore);
+}
+
+void TestLoading::failedTrackLoadThroughApiChangesNothing()
+{
+    const QString first = Write("e.txt", TrackRecord(1, 1, 8));
+    QVERIFY(window->LoadTrackSet({ first }, true));
+    const QString missing = dir->filePath("gone.txt");
+
+    SeenBox box;
+    ModalScript script({ ReadAndClose(box) });
+    QVERIFY(!window->LoadTrackSet({ Write("a0.txt", TrackRecord(1, 1, 9)), missing }, true));
+    QCOMPARE(script.Done(), 1);
+    QCOMPARE(box.text, QStringLiteral("Could not load \"%1\".").arg(missing));
+    QCOMPARE(window->ViewWindow()->errTracks.size(), size_t(1));
+    QCOMPARE(window->ViewWindow()->errTracks.count(8), size_t(1));
+    QCOMPARE(Texts(List("lwErr")), QStringList({ "8" }));
+    QCOMPARE(window->ViewWindow()->scene->ErrorFibers().size(), size_t(1));
+}
+
+void TestLoading::loadingOneKindLeavesTheOther()
+{
+    QVERIFY(window->LoadTrackSet({ Write("n.txt", TrackRecord(1, 1, 1)) }, false));
+    QVERIFY(window->LoadTrackSet({ Write("e.txt", TrackRecord(1, 1, 2)) }, true));
+    List("lwCorr")->selectAll();
+    Button("btPickCorr")->click();
+    QVERIFY(window->LoadTrackSet({ Write("e2.txt", TrackRecord(1, 1, 3)) }, true));
+    QCOMPARE(Texts(List("lwCorr")), QStringList({ "1" }));
+    QCOMPARE(Texts(List("lwErr")), QStringList({ "3" }));
+    QCOMPARE(Texts(List("lwPick")), QStringList({ "1" }));
+    QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(1));
+    QCOMPARE(window->ViewWindow()->scene->ErrorFibers().size(), size_t(1));
+    QCOMPARE(window->ViewWindow()->scene->ErrorFibers().front()->id, 3u);
+}
+
+void TestLoading::malformedRecordsGiveEmptyList()
+{
+    QVERIFY(window->LoadTrackSet({ Write("n.txt", TrackRecord(1, 1, 1)) }, false));
+    const ColorTable colorsBefore = window->ViewWindow()->corrColors;
+    List("lwCorr")->selectAll();
+    Button("btPickCorr")->click();
+    QVERIFY(window->LoadTrackSet({ Write("bad.txt", "not a record\n") }, false));
+    QCOMPARE(List("lwCorr")->count(), 0);
+    QCOMPARE(List("lwPick")->count(), 0);
+    QVERIFY(window->ViewWindow()->scene->NormalFibers().empty());
+    QVERIFY(window->ViewWindow()->corrColors == colorsBefore);
+}
+
+void TestLoading::cancelledTrackLoadChangesNothing()
+{
+    QVERIFY(window->LoadTrackSet({ Write("n.txt", TrackRecord(1, 1, 1)) }, false));
+    QStringList files;
+    for (int i = 0; i < 5; ++i)
+        files << Write(QStringLiteral("c%1.txt").arg(i), TrackRecord(i, i, 20 + i));
+
+    CancelProgressSoon(window);
+    QVERIFY(!window->LoadTrackSet(files, false));
+    QCOMPARE(window->ViewWindow()->corrTracks.size(), size_t(1));
+    QCOMPARE(window->ViewWindow()->corrTracks.count(1), size_t(1));
+    QCOMPARE(Texts(List("lwCorr")), QStringList({ "1" }));
+    QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(1));
+}
+
+void TestLoading::imagesLoadInNameOrderAndSetSlider()
+{
+    const QStringList images = WriteImages(dir->path(), 3);
+    // Sizes tell the images apart: the first file, img000.png, is made larger.
+    QImage(80, 60, QImage::Format_RGB32).save(images[0]);
+    ModalScript script({ [&](QWidget* modal) {
+        ChooseFiles(modal, dir->path(), { "img002.png", "img000.png", "img001.png" });
+    } });
+    Button("btLoadImage")->click();
+    QCOMPARE(script.Done(), 1);
+    QVERIFY(!script.Failed());
+
+    TrackScene* scene = window->ViewWindow()->scene;
+    QCOMPARE(scene->ImageCount(), 3);
+    QCOMPARE(scene->Images().front().size(), QSize(80, 60));
+    QCOMPARE(scene->CurrentImage(), 0);
+    QVERIFY(Slider());
+    QCOMPARE(Slider()->minimum(), 0);
+    QCOMPARE(Slider()->maximum(), 2);
+    QCOMPARE(Slider()->singleStep(), 1);
+    QCOMPARE(Slider()->pageStep(), 1);
+}
+
+void TestLoading::fewerImagesPullSliderBack()
+{
+    QVERIFY(Slider());
+    QVERIFY(window->LoadImageFiles(WriteImages(dir->filePath("."), 10, 64, 48, "ten")));
+    Slider()->setValue(7);
+    QCOMPARE(window->ViewWindow()->scene->CurrentImage(), 7);
+    QVERIFY(window->LoadImageFiles(WriteImages(dir->filePath("."), 5, 64, 48, "five")));
+    QCOMPARE(Slider()->maximum(), 4);
+    QCOMPARE(Slider()->value(), 4);
+    QCOMPARE(window->ViewWindow()->scene->CurrentImage(), 4);
+}
+
+void TestLoading::undecodableImagesReportedAndSliderUpdated()
+{
+    QVERIFY(Slider());
+    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 2, 64, 48, "old")));
+    QCOMPARE(Slider()->maximum(), 1);
+
+    QStringList files = WriteImages(dir->path(), 3, 64, 48, "new");
+    files.insert(1, Write("new000b.png", "this is no image"));
+
+    SeenBox box;
+    ModalScript script({ ReadAndClose(box) });
+    QVERIFY(window->LoadImageFiles(files));
+    QCOMPARE(script.Done(), 1);
+    QVERIFY(!script.Failed());
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QVERIFY2(box.text.contains(QStringLiteral("new000b.png")), qPrintable(box.text));
+    QVERIFY2(box.text.contains(QStringLiteral("1 of 4")), qPrintable(box.text));
+    QVERIFY(!box.text.contains(QStringLiteral("new001.png")));
+
+    // The null image keeps its place; slider and scene agree on four images.
+    TrackScene* scene = window->ViewWindow()->scene;
+    QCOMPARE(scene->ImageCount(), 4);
+    QVERIFY(scene->Images()[1].isNull());
+    QCOMPARE(Slider()->maximum(), 3);
+}
+
+void TestLoading::manyUndecodableImagesListedShortened()
+{
+    QStringList files;
+    for (int i = 0; i < 15; ++i)
+        files << Write(QStringLiteral("bad%1.png").arg(i, 2, 10, QLatin1Char('0')), "junk");
+    SeenBox box;
+    ModalScript script({ ReadAndClose(box) });
+    QVERIFY(window->LoadImageFiles(files));
+    QCOMPARE(script.Done(), 1);
+    QVERIFY2(box.text.contains(QStringLiteral("15 of 15")), qPrintable(box.text));
+    QVERIFY(box.text.contains(QStringLiteral("bad00.png")));
+    QVERIFY(box.text.contains(QStringLiteral("bad09.png")));
+    QVERIFY(!box.text.contains(QStringLiteral("bad10.png")));
+    QVERIFY2(box.text.contains(QStringLiteral("5 more")), qPrintable(box.text));
+}
+
+void TestLoading::cancelledImageLoadKeepsEarlierImages()
+{
+    QVERIFY(Slider());
+    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 2, 30, 20, "old")));
+    Slider()->setValue(1);
+
+    CancelProgressSoon(window);
+    QVERIFY(!window->LoadImageFiles(WriteImages(dir->path(), 6, 64, 48, "new")));
+
+    TrackScene* scene = window->ViewWindow()->scene;
+    QCOMPARE(scene->ImageCount(), 2);
+    QCOMPARE(scene->Images().front().size(), QSize(30, 20));
+    QCOMPARE(scene->CurrentImage(), 1);
+    QCOMPARE(Slider()->maximum(), 1);
+    QCOMPARE(Slider()->value(), 1);
+}
+
+void TestLoading::imagesNeedingTooMuchMemoryRefused()
+{
+    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 2, 30, 20, "old")));
+    ImageSequence::SetAvailableBytesOverride(1000);
+
+    SeenBox box;
+    ModalScript script({ ReadAndClose(box) });
+    QVERIFY(!window->LoadImageFiles(WriteImages(dir->path(), 3, 64, 48, "new")));
+    QCOMPARE(script.Done(), 1);
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QVERIFY2(box.text.contains(QStringLiteral("memory")), qPrintable(box.text));
+    QCOMPARE(window->ViewWindow()->scene->ImageCount(), 2);
+    QCOMPARE(window->ViewWindow()->scene->Images().front().size(), QSize(30, 20));
+}
+
+QTEST_MAIN(TestLoading)
+#include "tst_loading.moc"
