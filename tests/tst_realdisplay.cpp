@@ -1,0 +1,459 @@
+// The real program on a real X server (Xvfb), driven with synthetic input the
+// way a user would: both windows appear, the review window cannot be resized,
+// a sample set loads through the real file dialogs, the view shows markers on
+// a visible image and steps, and closing both windows ends the program with
+// exit code 0. A screenshot of the view window is kept in the build tree.
+
+#include "realdisplay_x11.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const int kWaitMs = 30000;
+
+// What a screenshot of the view window shows inside the graphics view (the
+// buttons and the slider below it are left out: the slider's groove is blue).
+struct ViewContent
+{
+    int coloured = 0; // marker pixels: the images are grey, the markers are not
+    int gray = 0; // pixels that are not
+    qint64 graySum = 0;
+    int pixels = 0;
+    int lowGray = 255;
+    int highGray = 0;
+};
+
+ViewContent Inspect(const QImage& shot)
+{
+    ViewContent content;
+    const QRect area(20, 20, shot.width() - 40, shot.height() - 120);
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor colour = shot.pixelColor(x, y);
+            ++content.pixels;
+            if (colour.hsvSaturation() > 60 && colour.value() > 60) {
+                ++content.coloured;
+                continue;
+            }
+            const int level = qGray(colour.rgb());
+            ++content.gray;
+            content.graySum += level;
+            content.lowGray = std::min(content.lowGray, level);
+            content.highGray = std::max(content.highGray, level);
+        }
+    }
+    return content;
+}
+
+double MeanGray(const ViewContent& content)
+{
+    return content.gray ? double(content.graySum) / content.gray : 0.0;
+}
+
+// Not a black field: a visible background and the bright end of the display
+// range in use, as a 16-bit stack shows once its contrast is stretched.
+bool ShowsImage(const ViewContent& content)
+{
+    return MeanGray(content) >= 12.0 && content.highGray >= 200;
+}
+
+QString Describe(const ViewContent& content)
+{
+    return QStringLiteral("%1 of %2 pixels coloured, grey mean %3 from %4 to %5")
+        .arg(content.coloured)
+        .arg(content.pixels)
+        .arg(MeanGray(content), 0, 'f', 1)
+        .arg(content.lowGray)
+        .arg(content.highGray);
+}
+
+} // namespace
+
+class TestRealDisplay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void windowsAppearFixedAndCloseCleanly();
+    void loadsSampleSetThroughFileDialogs();
+
+private:
+    QProcessEnvironment DisplayEnvironment() const;
+    QString Run(const QString& program, const QStringList& arguments, int* exitCode = nullptr);
+    QStringList VisibleWindows(const QString& titlePattern);
+    QSize WindowSize(const QString& window);
+    QImage Screenshot(const QString& window, const QString& path);
+    void StartProgram(const QString& home);
+    bool WaitForWindow(const QString& title, QString& window);
+    bool CloseWindow(const QString& window);
+    bool LoadThroughDialog(const QString& review, const QPoint& button, const QStringList& files);
+
+    QProcess server;
+    QByteArray display;
+    QString artifacts;
+    QProcess* program = nullptr;
+};
+
+void TestRealDisplay::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        QSKIP("Xvfb is not installed (package xvfb): no real display to test on");
+    for (const char* tool : { "xdotool", "xdpyinfo", "xprop", "import" }) {
+        QVERIFY2(!QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty(),
+            qPrintable(QStringLiteral("%1 is not installed (packages xdotool, x11-utils, "
+                                      "imagemagick)")
+                           .arg(QLatin1String(tool))));
+    }
+
+    // The first free display number; a number whose server fails to start
+    // (taken since we looked) is skipped.
+    for (int number = 90; number < 200 && display.isEmpty(); ++number) {
+        if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
+            || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+            continue;
+        const QByteArray candidate = ":" + QByteArray::number(number);
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.setStandardOutputFile(QProcess::nullDevice());
+        server.start(QStringLiteral("Xvfb"),
+            { QString::fromLatin1(candidate), QStringLiteral("-screen"), QStringLiteral("0"),
+                QStringLiteral("1600x1200x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp") });
+        if (!server.waitForStarted(kWaitMs))
+            continue;
+        display = candidate;
+        QDeadlineTimer deadline(kWaitMs);
+        int answered = -1;
+        while (!deadline.hasExpired() && server.state() == QProcess::Running) {
+            Run(QStringLiteral("xdpyinfo"),
+                { QStringLiteral("-display"), QString::fromLatin1(display) }, &answered);
+            if (answered == 0)
+                break;
+            QTest::qWait(100);
+        }
+        if (answered != 0) {
+            server.kill();
+            server.waitForFinished();
+            display.clear();
+        }
+    }
+    QVERIFY2(!display.isEmpty(), "no X display could be started with Xvfb");
+
+    artifacts = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("artifacts");
+    QVERIFY(QDir().mkpath(artifacts));
+}
+
+void TestRealDisplay::cleanupTestCase()
+{
+    if (server.state() != QProcess::NotRunning) {
+        server.terminate();
+        if (!server.waitForFinished(10000)) {
+            server.kill();
+            server.waitForFinished();
+        }
+    }
+}
+
+void TestRealDisplay::cleanup()
+{
+    if (!program)
+        return;
+    if (program->state() != QProcess::NotRunning) {
+        program->kill();
+        program->waitForFinished();
+    }
+    if (QTest::currentTestFailed())
+        qInfo().noquote() << "program output:\n" << program->readAll();
+    delete program;
+    program = nullptr;
+}
+
+QProcessEnvironment TestRealDisplay::DisplayEnvironment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // Qt's own file dialog, whatever desktop the tests run from, and pixel
+    // sizes as the program sets them.
+    for (const char* name : { "QT_QPA_PLATFORMTHEME", "XAUTHORITY", "QT_SCALE_FACTOR",
+             "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING", "QT_STYLE_OVERRIDE" })
+        environment.remove(QLatin1String(name));
+    return environment;
+}
+
+QString TestRealDisplay::Run(
+    const QString& programName, const QStringList& arguments, int* exitCode)
+{
+    QProcess process;
+    process.setProcessEnvironment(DisplayEnvironment());
+    process.start(programName, arguments);
+    const bool finished = process.waitForStarted(kWaitMs) && process.waitForFinished(kWaitMs);
+    if (exitCode)
+        *exitCode
+            = finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+QStringList TestRealDisplay::VisibleWindows(const QString& titlePattern)
+{
+    return Run(QStringLiteral("xdotool"),
+        { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+            titlePattern })
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QSize TestRealDisplay::WindowSize(const QString& window)
+{
+    QSize size;
+    const QStringList lines = Run(QStringLiteral("xdotool"),
+        { QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window })
+                                  .split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1String("WIDTH=")))
+            size.setWidth(line.mid(6).toInt());
+        else if (line.startsWith(QLatin1String("HEIGHT=")))
+            size.setHeight(line.mid(7).toInt());
+    }
+    return size;
+}
+
+QImage TestRealDisplay::Screenshot(const QString& window, const QString& path)
+{
+    QFile::remove(path);
+    Run(QStringLiteral("import"), { QStringLiteral("-window"), window, path });
+    return QImage(path).convertToFormat(QImage::Format_RGB32);
+}
+
+void TestRealDisplay::StartProgram(const QString& home)
+{
+    program = new QProcess;
+    QProcessEnvironment environment = DisplayEnvironment();
+    // The file dialogs open in the home directory: keep them in test data.
+    environment.insert(QStringLiteral("HOME"), home);
+    program->setProcessEnvironment(environment);
+    program->setProcessChannelMode(QProcess::MergedChannels);
+    program->setWorkingDirectory(home);
+    program->start(QStringLiteral(STRANDSIGHT_BINARY), {});
+}
+
+bool TestRealDisplay::WaitForWindow(const QString& title, QString& window)
+{
+    QDeadlineTimer deadline(kWaitMs);
+    while (!deadline.hasExpired() && program->state() != QProcess::NotRunning) {
+        const QStringList found = VisibleWindows(QLatin1Char('^') + title + QLatin1Char('$'));
+        if (found.size() == 1) {
+            window = found.first();
+            return true;
+        }
+        QTest::qWait(100);
+    }
+    return false;
+}
+
+bool TestRealDisplay::CloseWindow(const QString& window)
+{
+    // Resent now and then: a close request that arrives while the toolkit is
+    // still settling the window can go unanswered.
+    QDeadlineTimer deadline(kWaitMs);
+    while (!deadline.hasExpired()) {
+        RealDisplayX11::SendDeleteWindow(display, window.toUInt());
+        for (int i = 0; i < 20; ++i) {
+            if (!VisibleWindows(QStringLiteral(".*")).contains(window))
+                return true;
+            QTest::qWait(50);
+        }
+    }
+    return false;
+}
+
+// Clicks a "Load" button of the review window, types the files into the file
+// dialog's name field as the dialog takes several ("a" "b" ...), and presses
+// Enter; true once the dialog has gone.
+bool TestRealDisplay::LoadThroughDialog(
+    const QString& review, const QPoint& button, const QStringList& files)
+{
+    const QStringList before = VisibleWindows(QStringLiteral(".*"));
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("mousemove"), QStringLiteral("--window"), review,
+            QString::number(button.x()), QString::number(button.y()), QStringLiteral("click"),
+            QStringLiteral("1") });
+    QString dialog;
+    QDeadlineTimer deadline(kWaitMs);
+    while (dialog.isEmpty() && !deadline.hasExpired()) {
+        // New and dialog-sized: a tooltip may come and go meanwhile.
+        for (const QString& window : VisibleWindows(QStringLiteral(".*"))) {
+            if (!before.contains(window) && WindowSize(window).width() >= 300)
+                dialog = window;
+        }
+        if (dialog.isEmpty())
+            QTest::qWait(100);
+    }
+    if (dialog.isEmpty()) {
+        qWarning("no file dialog appeared");
+        return false;
+    }
+    QStringList quoted;
+    for (const QString& file : files)
+        quoted << QLatin1Char('"') + file + QLatin1Char('"');
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog });
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"),
+            quoted.join(' ') });
+    Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Return") });
+    deadline.setRemainingTime(kWaitMs);
+    while (VisibleWindows(QStringLiteral(".*")).contains(dialog)) {
+        if (deadline.hasExpired()) {
+            qWarning("the file dialog did not take the typed files");
+            return false;
+        }
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+void TestRealDisplay::windowsAppearFixedAndCloseCleanly()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    StartProgram(home.path());
+    QVERIFY2(program->waitForStarted(kWaitMs), STRANDSIGHT_BINARY);
+
+    QString review, view;
+    QVERIFY2(WaitForWindow(QStringLiteral("Strandsight"), review), "no window titled Strandsight");
+    QVERIFY2(WaitForWindow(QStringLiteral("Track View"), view), "no window titled Track View");
+
+    // Without a window manager only the size hints can say "not resizable":
+    // they are what any window manager obeys.
+    QCOMPARE(WindowSize(review), QSize(800, 380));
+    const QString hints = Run(QStringLiteral("xprop"),
+        { QStringLiteral("-id"), review, QStringLiteral("WM_NORMAL_HINTS") });
+    QVERIFY2(hints.contains(QLatin1String("program specified minimum size: 800 by 380"))
+            && hints.contains(QLatin1String("program specified maximum size: 800 by 380")),
+        qPrintable(hints));
+    const QSize viewSize = WindowSize(view);
+    QVERIFY2(viewSize.width() >= 800 && viewSize.height() >= 600,
+        qPrintable(
+            QStringLiteral("view window %1x%2").arg(viewSize.width()).arg(viewSize.height())));
+
+    // Closing the review window alone leaves the program running with the view.
+    QVERIFY2(CloseWindow(review), "the review window did not close");
+    QVERIFY2(!program->waitForFinished(1500), "the program ended with the view window still open");
+    QVERIFY(VisibleWindows(QStringLiteral("^Track View$")).contains(view));
+
+    QVERIFY2(CloseWindow(view), "the view window did not close");
+    QVERIFY2(
+        program->waitForFinished(kWaitMs), "the program did not end after both windows closed");
+    QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program->exitCode(), 0);
+}
+
+void TestRealDisplay::loadsSampleSetThroughFileDialogs()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString sample = home.filePath(QStringLiteral("sample"));
+    {
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QStringLiteral(STRANDSIGHT_SAMPLE_TOOL),
+            { QStringLiteral("--out"), sample, QStringLiteral("--slices"), QStringLiteral("8"),
+                QStringLiteral("--fibres"), QStringLiteral("40"), QStringLiteral("--width"),
+                QStringLiteral("256"), QStringLiteral("--height"), QStringLiteral("256"),
+                QStringLiteral("--format"), QStringLiteral("tiff16"), QStringLiteral("--seed"),
+                QStringLiteral("7") });
+        QVERIFY(tool.waitForFinished(kWaitMs));
+        QVERIFY2(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0,
+            tool.readAll().constData());
+    }
+    auto listFiles = [&sample](const QString& sub, const QString& pattern) {
+        QDir dir(QDir(sample).filePath(sub));
+        QStringList paths;
+        for (const QString& name : dir.entryList({ pattern }, QDir::Files, QDir::Name))
+            paths << dir.absoluteFilePath(name);
+        return paths;
+    };
+    const QStringList images = listFiles(QStringLiteral("images"), QStringLiteral("*.tif"));
+    const QStringList normal = listFiles(QStringLiteral("tracks/normal"), QStringLiteral("*.txt"));
+    const QStringList error = listFiles(QStringLiteral("tracks/error"), QStringLiteral("*.txt"));
+    QCOMPARE(images.size(), 8);
+    QVERIFY(!normal.isEmpty() && !error.isEmpty());
+
+    StartProgram(home.path());
+    QVERIFY2(program->waitForStarted(kWaitMs), STRANDSIGHT_BINARY);
+    QString review, view;
+    QVERIFY2(WaitForWindow(QStringLiteral("Strandsight"), review), "no window titled Strandsight");
+    QVERIFY2(WaitForWindow(QStringLiteral("Track View"), view), "no window titled Track View");
+    // Side by side, so that neither hides the other's clicks or screenshot.
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), review, QStringLiteral("0"), QStringLiteral("0") });
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), view, QStringLiteral("0"), QStringLiteral("420") });
+
+    // "Images", "Non-Error" and "Error" in the "Load" group.
+    QVERIFY(LoadThroughDialog(review, QPoint(50, 70), images));
+    const QString imagesShot
+        = QDir(artifacts).filePath(QStringLiteral("realdisplay-view-images.png"));
+    ViewContent content;
+    QImage shot;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        ShowsImage(content = Inspect(shot = Screenshot(view, imagesShot))), kWaitMs);
+    // A 16-bit stack shows with contrast, not as a nearly black field.
+    QVERIFY2(ShowsImage(content), qPrintable(Describe(content)));
+    QVERIFY2(content.coloured < 50, qPrintable(Describe(content)));
+    const QImage imagesOnly = shot;
+
+    QVERIFY(LoadThroughDialog(review, QPoint(50, 100), normal));
+    QVERIFY(LoadThroughDialog(review, QPoint(50, 120), error));
+    const QString tracksShot
+        = QDir(artifacts).filePath(QStringLiteral("realdisplay-view-tracks.png"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (content = Inspect(shot = Screenshot(view, tracksShot))).coloured > 1000, kWaitMs);
+    QVERIFY(shot != imagesOnly);
+
+    // Step three images with the arrow key; every step changes the picture.
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowfocus"), QStringLiteral("--sync"), view });
+    const QString finalShot = QDir(artifacts).filePath(QStringLiteral("realdisplay-view.png"));
+    for (int step = 0; step < 3; ++step) {
+        const QImage previous = shot;
+        QDeadlineTimer deadline(kWaitMs);
+        bool stepped = false;
+        while (!stepped && !deadline.hasExpired()) {
+            // A key that reaches the window before it has taken the focus is
+            // lost; pressing again is what a user would do.
+            Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Right") });
+            QDeadlineTimer settle(3000);
+            while (!(stepped = (shot = Screenshot(view, finalShot)) != previous)
+                && !settle.hasExpired())
+                QTest::qWait(100);
+        }
+        QVERIFY2(
+            stepped, qPrintable(QStringLiteral("step %1: the view did not change").arg(step + 1)));
+    }
+    content = Inspect(shot);
+    qInfo().noquote() << "view window screenshot:" << finalShot << Describe(content);
+    QVERIFY2(content.coloured > 1000, qPrintable(Describe(content)));
+    QVERIFY2(ShowsImage(content), qPrintable(Describe(content)));
+
+    QVERIFY2(CloseWindow(review), "the review window did not close");
+    QVERIFY2(CloseWindow(view), "the view window did not close");
+    QVERIFY2(
+        program->waitForFinished(kWaitMs), "the program did not end after both windows closed");
+    QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program->exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestRealDisplay)
+#include "tst_realdisplay.moc"
