@@ -1,0 +1,490 @@
+// Saving picked tracks (Save) and all but the picked tracks (SaveInvert)
+// through the review window, with every prompt answered: the files written,
+// the overwrite warning, cancels, and writes that fail.
+#include "dialogs/basefilenamedialog.h"
+#include "dialogs/overwriteconfirmdialog.h"
+#include "review/tformstrandsight.h"
+#include "testsupport.h"
+#include "view/tformtrackview.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace TestSupport;
+
+namespace {
+
+const int kImages = 12;
+
+struct SeenBox
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+ModalScript::Step ChooseSaveDirectory(const QString& directory, QString* title = nullptr)
+{
+    return [directory, title](QWidget* modal) {
+        if (title)
+            *title = modal->windowTitle();
+        ChooseDirectory(modal, directory);
+    };
+}
+
+ModalScript::Step SubmitBase(const QString& base)
+{
+    return [base](QWidget* modal) {
+        auto* dialog = qobject_cast<BaseFilenameDialog*>(modal);
+        if (!dialog) {
+            qWarning(
+                "expected the base filename dialog, got a %s", modal->metaObject()->className());
+            RejectDialog(modal);
+            return;
+        }
+        dialog->nameEdit->setText(base);
+        dialog->submitButton->click();
+    };
+}
+
+ModalScript::Step AnswerOverwrite(bool proceed)
+{
+    return [proceed](QWidget* modal) {
+        auto* dialog = qobject_cast<OverwriteConfirmDialog*>(modal);
+        if (!dialog) {
+            qWarning("expected the overwrite warning, got a %s", modal->metaObject()->className());
+            RejectDialog(modal);
+            return;
+        }
+        (proceed ? dialog->proceedButton : dialog->cancelButton)->click();
+    };
+}
+
+ModalScript::Step Cancel()
+{
+    return [](QWidget* modal) { RejectDialog(modal); };
+}
+
+ModalScript::Step ReadBox(SeenBox& box)
+{
+    return [&box](QWidget* modal) {
+        auto* message = qobject_cast<QMessageBox*>(modal);
+        if (!message) {
+            qWarning("expected a message box, got a %s", modal->metaObject()->className());
+            RejectDialog(modal);
+            return;
+        }
+        box.title = message->windowTitle();
+        box.text = message->text();
+        box.icon = message->icon();
+        message->button(QMessageBox::Ok)->click();
+    };
+}
+
+} // namespace
+
+class TestSaving : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void saveWritesPickedTracksOfEachKind();
+    void saveInvertWritesAllButPicked();
+    void saveInvertWithOnlyNonErrorPicksWritesNoErrorSet();
+    void saveInvertWithAllPickedWritesEmptyFiles();
+    void existingFileWarnsAndCancelWritesNothing();
+    void existingFileWarnsAndProceedReplaces();
+    void differentCaseDoesNotWarn();
+    void cancelAtDirectoryStillSavesOtherKind();
+    void cancelAtBaseFilenameWritesNothing();
+    void emptyBaseFilenameAsksAgain();
+    void sameDirectoryAndBaseForBothKinds();
+    void subdirectoryInPlaceOfTargetFails();
+    void noImagesRefusesBeforeAnyPrompt();
+    void noPicksGivesHintFirst();
+    void writeTrackSetNamesFailedFile();
+    void pickedIdMissingFromTableWritesNoLine();
+
+private:
+    void Pick(const QStringList& corr, const QStringList& err);
+    QString MakeDir(const QString& name) const;
+    static QStringList Entries(const QString& directory);
+    // The expected content of file image of a set holding tracks ids.
+    QByteArray Expected(const QList<unsigned int>& ids, int image, bool error) const;
+    QAbstractButton* Button(const char* name) const
+    {
+        return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
+    }
+    QListWidget* List(const char* name) const
+    {
+        return window->findChild<QListWidget*>(QString::fromLatin1(name));
+    }
+
+    TFormStrandsight* window = nullptr;
+    QTemporaryDir* dir = nullptr;
+};
+
+// Non-error tracks 3, 5 and 12, error tracks 7 and 8, over 12 images. Track 12
+// has points on even images only and error track 7 on the first six, so some
+// files lack some tracks.
+void TestSaving::init()
+{
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    window = new TFormStrandsight(nullptr);
+    window->show();
+
+    QVERIFY(window->LoadImageFiles(WriteImages(MakeDir("images"), kImages, 8, 6)));
+    QStringList normal;
+    QStringList error;
+    for (int i = 0; i < kImages; ++i) {
+        QByteArray n = TrackRecord(i, 3, 3) + TrackRecord(i, 5, 5);
+        if (i % 2 == 0)
+            n += TrackRecord(i, 12, 12);
+        QByteArray e = TrackRecord(i, 80, 8);
+        if (i < 6)
+            e += TrackRecord(i, 70, 7);
+        normal << dir->filePath(QStringLiteral("normal%1.txt").arg(i, 2, 10, QLatin1Char('0')));
+        error << dir->filePath(QStringLiteral("error%1.txt").arg(i, 2, 10, QLatin1Char('0')));
+        QVERIFY(WriteText(normal.back(), n));
+        QVERIFY(WriteText(error.back(), e));
+    }
+    QVERIFY(window->LoadTrackSet(normal, false));
+    QVERIFY(window->LoadTrackSet(error, true));
+}
+
+void TestSaving::cleanup()
+{
+    delete window;
+    window = nullptr;
+    delete dir;
+    dir = nullptr;
+}
+
+void TestSaving::Pick(const QStringList& corr, const QStringList& err)
+{
+    List("lwCorr")->clearSelection();
+    List("lwErr")->clearSelection();
+    for (const QString& id : corr)
+        List("lwCorr")->findItems(id, Qt::MatchExactly).front()->setSelected(true);
+    for (const QString& id : err)
+        List("lwErr")->findItems(id, Qt::MatchExactly).front()->setSelected(true);
+    Button("btPickCorr")->click();
+    Button("btPickErr")->click();
+}
+
+QString TestSaving::MakeDir(const QString& name) const
+{
+    QDir(dir->path()).mkpath(name);
+    return QDir(dir->filePath(name)).absolutePath();
+}
+
+QStringList TestSaving::Entries(const QString& directory)
+{
+    return QDir(directory).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray TestSaving::Expected(const QList<unsigned int>& ids, int image, bool error) const
+{
+    const TrackTable& table
+        = error ? window->ViewWindow()->errTracks : window->ViewWindow()->corrTracks;
+    QByteArray text;
+    for (const unsigned int id : ids) {
+        const auto track = table.find(id);
+        if (track == table.end())
+            continue;
+        const auto point = track->second.find(static_cast<unsigned int>(image));
+        if (point != track->second.end())
+            text += TrackRecord(point->second.x, point->second.y, id);
+    }
+    return text;
+}
+
+void TestSaving::saveWritesPickedTracksOfEachKind()
+{
+    Pick({ "3", "12" }, { "7" });
+    QCOMPARE(List("lwPick")->count(), 3);
+    const QString normalDir = MakeDir("outNormal");
+    const QString errorDir = MakeDir("outError");
+
+    QString firstTitle;
+    QString secondTitle;
+    ModalScript script({ ChooseSaveDirectory(normalDir, &firstTitle), SubmitBase("picks"),
+        ChooseSaveDirectory(errorDir, &secondTitle), SubmitBase("picks") });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 4);
+    QVERIFY(!script.Failed());
+    QCOMPARE(firstTitle, QStringLiteral("Choose a Directory for Saving the Non-Error Tracks"));
+    QCOMPARE(secondTitle, QStringLiteral("Choose a Directory for Saving the Error Tracks"));
+
+    QStringList names;
+    for (int i = 0; i < kImages; ++i)
+        names << QStringLiteral("picks%1.txt").arg(i, 2, 10, QLatin1Char('0'));
+    QCOMPARE(Entries(normalDir), names);
+    QCOMPARE(Entries(errorDir), names);
+    for (int i = 0; i < kImages; ++i) {
+        QCOMPARE(ReadAll(QDir(normalDir).filePath(names[i])), Expected({ 3, 12 }, i, false));
+        QCOMPARE(ReadAll(QDir(errorDir).filePath(names[i])), Expected({ 7 }, i, true));
+    }
+    // Spot checks against the data written in init: track 3 before track 12.
+    QCOMPARE(ReadAll(QDir(normalDir).filePath("picks00.txt")),
+        TrackRecord(0, 3, 3) + TrackRecord(0, 12, 12));
+    QCOMPARE(ReadAll(QDir(normalDir).filePath("picks01.txt")), TrackRecord(1, 3, 3));
+    QCOMPARE(ReadAll(QDir(errorDir).filePath("picks11.txt")), QByteArray());
+    // Saving changes nothing in the window.
+    QCOMPARE(List("lwPick")->count(), 3);
+}
+
+void TestSaving::saveInvertWritesAllButPicked()
+{
+    Pick({ "3", "12" }, { "7" });
+    const QString normalDir = MakeDir("outNormal");
+    const QString errorDir = MakeDir("outError");
+    ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase("rest"),
+        ChooseSaveDirectory(errorDir), SubmitBase("rest") });
+    Button("btSaveInv")->click();
+    QCOMPARE(script.Done(), 4);
+    QVERIFY(!script.Failed());
+    for (int i = 0; i < kImages; ++i) {
+        const QString name = QStringLiteral("rest%1.txt").arg(i, 2, 10, QLatin1Char('0'));
+        QCOMPARE(ReadAll(QDir(normalDir).filePath(name)), TrackRecord(i, 5, 5));
+        QCOMPARE(ReadAll(QDir(errorDir).filePath(name)), TrackRecord(i, 80, 8));
+    }
+}
+
+void TestSaving::saveInvertWithOnlyNonErrorPicksWritesNoErrorSet()
+{
+    Pick({ "5" }, {});
+    const QString normalDir = MakeDir("out");
+    ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase("rest") });
+    Button("btSaveInv")->click();
+    QCOMPARE(script.Done(), 2);
+    QVERIFY(!script.Failed());
+    QCOMPARE(Entries(normalDir).size(), kImages);
+    QCOMPARE(ReadAll(QDir(normalDir).filePath("rest00.txt")),
+        TrackRecord(0, 3, 3) + TrackRecord(0, 12, 12));
+}
+
+void TestSaving::saveInvertWithAllPickedWritesEmptyFiles()
+{
+    Pick({ "3", "5", "12" }, {});
+    const QString normalDir = MakeDir("out");
+    ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase("none") });
+    Button("btSaveInv")->click();
+    QCOMPARE(script.Done(), 2);
+    const QStringList entries = Entries(normalDir);
+    QCOMPARE(entries.size(), kImages);
+    for (const QString& name : entries)
+        QVERIFY(QFileInfo(QDir(normalDir).filePath(name)).size() == 0);
+}
+
+void TestSaving::existingFileWarnsAndCancelWritesNothing()
+{
+    Pick({ "3" }, {});
+    const QString normalDir = MakeDir("out");
+    QVERIFY(WriteText(QDir(normalDir).filePath("picks03.txt"), "old"));
+    QString warning;
+    ModalScript script(
+        { ChooseSaveDirectory(normalDir), SubmitBase("picks"), [&warning](QWidget* modal) {
+             if (auto* dialog = qobject_cast<OverwriteConfirmDialog*>(modal))
+                 warning = dialog->message->text();
+             AnswerOverwrite(false)(modal);
+         } });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 3);
+    QVERIFY(!script.Failed());
+    QCOMPARE(
+        warning, QStringLiteral("Saving will overwrite existing files in the save directory."));
+    QCOMPARE(Entries(normalDir), QStringList({ "picks03.txt" }));
+    QCOMPARE(ReadAll(QDir(normalDir).filePath("picks03.txt")), QByteArray("old"));
+}
+
+void TestSaving::existingFileWarnsAndProceedReplaces()
+{
+    Pick({ "3" }, {});
+    const QString normalDir = MakeDir("out");
+    QVERIFY(WriteText(QDir(normalDir).filePath("picks03.txt"), "old"));
+    ModalScript script(
+        { ChooseSaveDirectory(normalDir), SubmitBase("picks"), AnswerOverwrite(true) });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 3);
+    QVERIFY(!script.Failed());
+    QCOMPARE(Entries(normalDir).size(), kImages);
+    QCOMPARE(ReadAll(QDir(normalDir).filePath("picks03.txt")), TrackRecord(3, 3, 3));
+}
+
+void TestSaving::differentCaseDoesNotWarn()
+{
+    Pick({ "3" }, {});
+    const QString normalDir = MakeDir("out");
+    QVERIFY(WriteText(QDir(normalDir).filePath("Picks03.txt"), "other"));
+    // An overwrite warning here would be a third modal widget: the script
+    // rejects it and reports a failure.
+    ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase("picks") });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 2);
+    QVERIFY(!script.Failed());
+    QCOMPARE(Entries(normalDir).size(), kImages + 1);
+    QCOMPARE(ReadAll(QDir(normalDir).filePath("Picks03.txt")), QByteArray("other"));
+}
+
+void TestSaving::cancelAtDirectoryStillSavesOtherKind()
+{
+    Pick({ "3" }, { "8" });
+    const QString errorDir = MakeDir("outError");
+    ModalScript script({ Cancel(), ChooseSaveDirectory(errorDir), SubmitBase("err") });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 3);
+    QVERIFY(!script.Failed());
+    QCOMPARE(Entries(errorDir).size(), kImages);
+    QCOMPARE(ReadAll(QDir(errorDir).filePath("err05.txt")), TrackRecord(5, 80, 8));
+}
+
+void TestSaving::cancelAtBaseFilenameWritesNothing()
+{
+    Pick({ "3" }, { "8" });
+    const QString normalDir = MakeDir("outNormal");
+    const QString errorDir = MakeDir("outError");
+    ModalScript script(
+        { ChooseSaveDirectory(normalDir), Cancel(), ChooseSaveDirectory(errorDir), Cancel() });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 4);
+    QVERIFY(!script.Failed());
+    QVERIFY(Entries(normalDir).isEmpty());
+    QVERIFY(Entries(errorDir).isEmpty());
+}
+
+void TestSaving::emptyBaseFilenameAsksAgain()
+{
+    Pick({ "3" }, {});
+    const QString normalDir = MakeDir("out");
+    SeenBox box;
+    QString textOnSecondRun = QStringLiteral("unset");
+    ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase(QString()), ReadBox(box),
+        [&textOnSecondRun](QWidget* modal) {
+            if (auto* dialog = qobject_cast<BaseFilenameDialog*>(modal))
+                textOnSecondRun = dialog->nameEdit->text();
+            SubmitBase("again")(modal);
+        } });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 4);
+    QVERIFY(!script.Failed());
+    QCOMPARE(box.text, QStringLiteral("Please choose a valid filename"));
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QVERIFY(box.title.isEmpty());
+    QCOMPARE(textOnSecondRun, QString());
+    QCOMPARE(Entries(normalDir).size(), kImages);
+    QVERIFY(QFileInfo::exists(QDir(normalDir).filePath("again11.txt")));
+}
+
+void TestSaving::sameDirectoryAndBaseForBothKinds()
+{
+    Pick({ "3" }, { "8" });
+    const QString out = MakeDir("out");
+    ModalScript script({ ChooseSaveDirectory(out), SubmitBase("same"), ChooseSaveDirectory(out),
+        SubmitBase("same"), AnswerOverwrite(true) });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 5);
+    QVERIFY(!script.Failed());
+    QCOMPARE(ReadAll(QDir(out).filePath("same04.txt")), TrackRecord(4, 80, 8));
+}
+
+void TestSaving::subdirectoryInPlaceOfTargetFails()
+{
+    Pick({ "3" }, {});
+    const QString out = MakeDir("out");
+    QVERIFY(QDir(out).mkdir("picks03.txt"));
+    SeenBox box;
+    ModalScript script(
+        { ChooseSaveDirectory(out), SubmitBase("picks"), AnswerOverwrite(true), ReadBox(box) });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 4);
+    QVERIFY(!script.Failed());
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.text, QStringLiteral("Failed to create file \"picks03.txt\""));
+    // The files before the failure stay, none after it is written, and no
+    // temporary file is left behind.
+    QCOMPARE(
+        Entries(out), QStringList({ "picks00.txt", "picks01.txt", "picks02.txt", "picks03.txt" }));
+    QVERIFY(QFileInfo(QDir(out).filePath("picks03.txt")).isDir());
+}
+
+void TestSaving::noImagesRefusesBeforeAnyPrompt()
+{
+    QVERIFY(window->LoadImageFiles({}));
+    QCOMPARE(window->ViewWindow()->ImageCount(), 0);
+    Pick({ "3" }, { "7" });
+    for (const char* slot : { "btSave", "btSaveInv" }) {
+        SeenBox box;
+        ModalScript script({ ReadBox(box) });
+        Button(slot)->click();
+        QCOMPARE(script.Done(), 1);
+        QVERIFY(!script.Failed());
+        QCOMPARE(
+            box.text, QStringLiteral("No images are loaded, so no track files can be written."));
+        QCOMPARE(box.icon, QMessageBox::Information);
+        QVERIFY(box.title.isEmpty());
+    }
+}
+
+void TestSaving::noPicksGivesHintFirst()
+{
+    QVERIFY(window->LoadImageFiles({}));
+    SeenBox save;
+    SeenBox invert;
+    ModalScript script({ ReadBox(save) });
+    Button("btSave")->click();
+    ModalScript second({ ReadBox(invert) });
+    Button("btSaveInv")->click();
+    QCOMPARE(script.Done(), 1);
+    QCOMPARE(second.Done(), 1);
+    QCOMPARE(save.text,
+        QStringLiteral("Move the tracks you <u>do</u> want to be saved into the "
+                       "\"Picked Tracks\" list."));
+    QCOMPARE(invert.text,
+        QStringLiteral("Move the tracks you <u>do not</u> want to be saved into "
+                       "the \"Picked Tracks\" list."));
+}
+
+void TestSaving::writeTrackSetNamesFailedFile()
+{
+    const QString out = MakeDir("api");
+    QVERIFY(QDir(out).mkdir("set10.txt"));
+    QString failed;
+    QVERIFY(
+        !window->WriteTrackSet(out, "set", { 3 }, window->ViewWindow()->corrTracks, false, failed));
+    QCOMPARE(failed, QStringLiteral("set10.txt"));
+    QCOMPARE(Entries(out).size(), 11);
+
+    const QString good = MakeDir("good");
+    failed.clear();
+    QVERIFY(
+        window->WriteTrackSet(good, "set", { 3 }, window->ViewWindow()->corrTracks, false, failed));
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(ReadAll(QDir(good).filePath("set07.txt")), TrackRecord(7, 3, 3));
+}
+
+void TestSaving::pickedIdMissingFromTableWritesNoLine()
+{
+    emit window->ViewWindow()->NewFiber(99, false); // listed, but not in the registry
+    Pick({ "99", "5" }, {});
+    const QString out = MakeDir("out");
+    ModalScript script({ ChooseSaveDirectory(out), SubmitBase("p") });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 2);
+    QCOMPARE(ReadAll(QDir(out).filePath("p02.txt")), TrackRecord(2, 5, 5));
+}
+
+QTEST_MAIN(TestSaving)
+#include "tst_saving.moc"
