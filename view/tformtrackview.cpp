@@ -55,6 +55,12 @@ void TFormTrackView::UpdateImageRange()
     ui->hsImage->setMaximum(count > 0 ? count - 1 : 0);
     ui->hsImage->setSingleStep(1);
     ui->hsImage->setPageStep(1);
+    // A new sequence starts at image 0 in the scene, while the slider keeps its
+    // position when that is still in range (a shorter range clamps it, which
+    // switches the scene itself). Bring the scene to the slider so the image
+    // shown is the one the slider points at.
+    if (count > 0 && scene->CurrentImage() != ui->hsImage->value())
+        SceneSwitch(ui->hsImage->value());
 }
 
 int TFormTrackView::ImageCount() const { return scene->ImageCount(); }
