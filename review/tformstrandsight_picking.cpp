@@ -7,21 +7,30 @@
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QListWidget>
+#include <QSet>
 #include <algorithm>
 
 namespace {
 
 // Adds the selected entries of source to picks, each under its pick text
 // (prefix + id). The duplicate test ignores letter case and sees the picks
-// added earlier in the same call.
+// added earlier in the same call. A set rather than a search of the list per
+// entry: picking thousands of tracks must not take quadratic time.
 void PickSelected(QListWidget* source, QListWidget* picks, const QString& prefix)
 {
+    QSet<QString> present;
+    for (int row = 0; row < picks->count(); ++row)
+        present.insert(picks->item(row)->text().toCaseFolded());
+    QStringList added;
     const QList<QListWidgetItem*> selected = source->selectedItems();
     for (const QListWidgetItem* item : selected) {
         const QString pick = prefix + item->text();
-        if (picks->findItems(pick, Qt::MatchFixedString).isEmpty())
-            picks->addItem(pick);
+        if (!present.contains(pick.toCaseFolded())) {
+            present.insert(pick.toCaseFolded());
+            added << pick;
+        }
     }
+    picks->addItems(added);
 }
 
 template <typename Predicate> void DeletePicksWhere(QListWidget* picks, Predicate matches)
@@ -32,21 +41,30 @@ template <typename Predicate> void DeletePicksWhere(QListWidget* picks, Predicat
     }
 }
 
-// Selects exactly the entries whose text is one of ids; one selection change
-// for the whole list rather than one per entry.
+// Selects exactly the entries whose text is one of ids, in one selection
+// change for the whole list, with neighbouring rows joined into one range: the
+// view's cost grows with the number of ranges.
 void SelectExactly(QListWidget* list, std::vector<unsigned int> ids)
 {
     std::sort(ids.begin(), ids.end());
     QItemSelection selection;
-    for (int row = 0; row < list->count(); ++row) {
+    int first = -1;
+    for (int row = 0; row <= list->count(); ++row) {
         bool ok = false;
-        const unsigned int id = list->item(row)->text().toUInt(&ok);
-        if (ok && std::binary_search(ids.begin(), ids.end(), id)) {
-            const QModelIndex index = list->model()->index(row, 0);
-            selection.select(index, index);
+        const unsigned int id = row < list->count() ? list->item(row)->text().toUInt(&ok) : 0;
+        const bool selected = ok && std::binary_search(ids.begin(), ids.end(), id);
+        if (selected && first < 0) {
+            first = row;
+        } else if (!selected && first >= 0) {
+            selection.select(list->model()->index(first, 0), list->model()->index(row - 1, 0));
+            first = -1;
         }
     }
-    list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    // Clearing first is the same result as ClearAndSelect, but the model then
+    // compares the new ranges with an empty selection instead of the old one,
+    // which costs seconds with thousands of ranges.
+    list->selectionModel()->clearSelection();
+    list->selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
 void ClearSelectionAndCurrent(QListWidget* list) { list->selectionModel()->clear(); }
