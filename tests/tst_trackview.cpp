@@ -209,11 +209,11 @@ void TestTrackView::keysStepOneImageAndStopAtEnds()
 
 // Delivered as if it came from the mouse: only then does Qt pass an ignored
 // wheel event on to the parent widgets, as it does for a user's wheel.
-static void Wheel(QWidget* target, int delta)
+static void Wheel(QWidget* target, int delta, Qt::ScrollPhase phase = Qt::NoScrollPhase)
 {
     const QPointF at(target->width() / 2.0, target->height() / 2.0);
     QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
-        Qt::NoModifier, Qt::NoScrollPhase, false);
+        Qt::NoModifier, phase, false);
     QSpontaneKeyEvent::setSpontaneous(&event);
     qApp->notify(target, &event);
 }
@@ -235,9 +235,16 @@ void TestTrackView::wheelStepsOneImageAndStopsAtEnds()
     QCOMPARE(slider->value(), 2);
     Wheel(&view, 120);
     QCOMPARE(slider->value(), 2);
+    // A touchpad gesture: begin and end carry no motion and do not step.
     Wheel(&view, -120);
     QCOMPARE(slider->value(), 1);
-    Wheel(&view, 0); // no delta counts as backward
+    Wheel(&view, 0, Qt::ScrollBegin);
+    Wheel(&view, 120, Qt::ScrollUpdate);
+    Wheel(&view, 0, Qt::ScrollEnd);
+    QCOMPARE(slider->value(), 2);
+    Wheel(&view, -120);
+    QCOMPARE(slider->value(), 1);
+    Wheel(&view, 0); // a plain wheel event without delta counts as backward
     QCOMPARE(slider->value(), 0);
     Wheel(graphics->viewport(), -120);
     QCOMPARE(slider->value(), 0);

@@ -84,6 +84,12 @@ void TFormTrackView::FitSceneInView()
 
 void TFormTrackView::wheelEvent(QWheelEvent* event)
 {
+    // Touchpads open and close each gesture with an event that carries no
+    // motion; counted as a backward notch it would undo the step just made.
+    if (event->phase() != Qt::NoScrollPhase && event->angleDelta().isNull()) {
+        event->accept();
+        return;
+    }
     if (event->angleDelta().y() > 0)
         ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     else
