@@ -101,6 +101,7 @@ private slots:
     void cleanup();
 
     void twelveBitStackIsStretchedWithOneWindow();
+    void flatSixteenBitSlicesStillDraw();
     void eightBitAndMixedSequencesKeepTheirPixels();
     void decodesEachFormat_data();
     void decodesEachFormat();
@@ -148,6 +149,44 @@ void TestImageSequence::twelveBitStackIsStretchedWithOneWindow()
     GrayRange(RenderCurrent(scene), low, high);
     QVERIFY2(low <= 5 && high >= 118 && high <= 138,
         qPrintable(QStringLiteral("slice 1 drawn from %1 to %2").arg(low).arg(high)));
+}
+
+void TestImageSequence::flatSixteenBitSlicesStillDraw()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // One slice all one value, one with a few faint spots (far under 0.1 %
+    // of the stack): the spots must stay visible against the background.
+    QImage flat(200, 200, QImage::Format_Grayscale16);
+    for (int y = 0; y < flat.height(); ++y) {
+        auto* line = reinterpret_cast<quint16*>(flat.scanLine(y));
+        std::fill(line, line + flat.width(), quint16(1000));
+    }
+    QImage spots = flat;
+    reinterpret_cast<quint16*>(spots.scanLine(50))[60] = 1200;
+    reinterpret_cast<quint16*>(spots.scanLine(150))[20] = 1200;
+    const QStringList files { dir.filePath("flat.tif"), dir.filePath("spots.tif") };
+    QVERIFY(flat.save(files[0]));
+    QVERIFY(spots.save(files[1]));
+
+    std::vector<QImage> images;
+    std::vector<unsigned int> failed;
+    QVERIFY(ImageSequence::Decode(files, images, failed));
+    QVERIFY(failed.empty());
+    QCOMPARE(images[0].format(), QImage::Format_Grayscale8);
+    const int background = qGray(images[0].pixel(0, 0));
+    QCOMPARE(qGray(images[0].pixel(199, 199)), background);
+    QCOMPARE(qGray(images[1].pixel(0, 0)), background);
+    QVERIFY2(qGray(images[1].pixel(60, 50)) - background >= 100,
+        qPrintable(
+            QStringLiteral("spot %1 on %2").arg(qGray(images[1].pixel(60, 50))).arg(background)));
+
+    // A sequence of nothing but one value has no contrast to stretch.
+    images.clear();
+    QVERIFY(ImageSequence::Decode({ files[0] }, images, failed));
+    QVERIFY(failed.empty());
+    QCOMPARE(images[0].format(), QImage::Format_Grayscale8);
+    QCOMPARE(qGray(images[0].pixel(0, 0)), qGray(images[0].pixel(199, 199)));
 }
 
 void TestImageSequence::eightBitAndMixedSequencesKeepTheirPixels()
@@ -347,7 +386,11 @@ void TestImageSequence::refusesSequenceThatDoesNotFitBeforeDecoding()
     QVERIFY(!window.LoadImageFiles(huge));
     QCOMPARE(title, QStringLiteral("Error"));
     QCOMPARE(icon, QMessageBox::Critical);
-    QVERIFY2(!text.isEmpty(), "the refusal says nothing");
+    // The user learns how much the sequence needs and how much there is.
+    const QLocale locale;
+    QVERIFY2(text.contains(locale.formattedDataSize(ImageSequence::EstimateBytes(huge)))
+            && text.contains(locale.formattedDataSize(100 * 1024 * 1024)),
+        qPrintable(text));
 
     QCOMPARE(scene->ImageCount(), 3);
     QCOMPARE(scene->CurrentImage(), 2);
