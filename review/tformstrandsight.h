@@ -68,7 +68,9 @@ private:
     void ConnectForm();
     void ConnectViewWindow();
 
-    // Loading.
+    // Loading. A track set is read into a scratch table (LoadTrackFiles runs
+    // the dialog, ReadTrackFiles the files) and replaces the registry's table
+    // of its kind (ReplaceTracks) only once every file has been read.
     bool ChooseLoadFiles(const QString& filter, QStringList& files);
     bool LoadTrackFiles(TrackTable& table);
     bool ReadTrackFiles(QStringList files, TrackTable& table);

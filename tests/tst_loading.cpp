@@ -48,13 +48,29 @@ ModalScript::Step ReadAndClose(SeenBox& box)
     };
 }
 
+// What the load's progress dialog looked like when it was cancelled.
+struct SeenProgress
+{
+    bool found = false;
+    QString label;
+    Qt::WindowModality modality = Qt::NonModal;
+    int minimumDuration = 0;
+    QWidget* parent = nullptr;
+};
+
 // Cancels the load's progress dialog as soon as the event loop runs, which
 // the load lets it do after its first step.
-void CancelProgressSoon(QWidget* window)
+void CancelProgressSoon(QWidget* window, SeenProgress& seen)
 {
-    QTimer::singleShot(0, window, [window] {
+    QTimer::singleShot(0, window, [window, &seen] {
         auto* progress = window->findChild<QProgressDialog*>(QStringLiteral("loadProgress"));
-        QVERIFY(progress);
+        seen.found = progress != nullptr;
+        if (!progress)
+            return;
+        seen.label = progress->labelText();
+        seen.modality = progress->windowModality();
+        seen.minimumDuration = progress->minimumDuration();
+        seen.parent = progress->parentWidget();
         progress->cancel();
     });
 }
@@ -302,8 +318,11 @@ void TestLoading::cancelledTrackLoadChangesNothing()
     for (int i = 0; i < 5; ++i)
         files << Write(QStringLiteral("c%1.txt").arg(i), TrackRecord(i, i, 20 + i));
 
-    CancelProgressSoon(window);
+    SeenProgress progress;
+    CancelProgressSoon(window, progress);
     QVERIFY(!window->LoadTrackSet(files, false));
+    QVERIFY(progress.found);
+    QCOMPARE(progress.label, QStringLiteral("Loading track files: file 1 of 5"));
     QCOMPARE(window->ViewWindow()->corrTracks.size(), size_t(1));
     QCOMPARE(window->ViewWindow()->corrTracks.count(1), size_t(1));
     QCOMPARE(Texts(List("lwCorr")), QStringList({ "1" }));
@@ -394,8 +413,14 @@ void TestLoading::cancelledImageLoadKeepsEarlierImages()
     QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 2, 30, 20, "old")));
     Slider()->setValue(1);
 
-    CancelProgressSoon(window);
+    SeenProgress progress;
+    CancelProgressSoon(window, progress);
     QVERIFY(!window->LoadImageFiles(WriteImages(dir->path(), 6, 64, 48, "new")));
+    QVERIFY(progress.found);
+    QCOMPARE(progress.label, QStringLiteral("Loading images: file 1 of 6"));
+    QCOMPARE(progress.modality, Qt::WindowModal);
+    QCOMPARE(progress.minimumDuration, 500);
+    QCOMPARE(progress.parent, window);
 
     TrackScene* scene = window->ViewWindow()->scene;
     QCOMPARE(scene->ImageCount(), 2);
