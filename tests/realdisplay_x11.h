@@ -13,12 +13,12 @@
 // link time; the headers only supply the wire types.
 namespace RealDisplayX11 {
 
-inline bool SendDeleteWindow(const QByteArray& display, quint32 window)
+inline bool SendDeleteWindow(const QByteArray &display, quint32 window)
 {
-    void* library = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    void *library = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
     if (!library)
         return false;
-    auto resolve = [library](const char* name) { return dlsym(library, name); };
+    auto resolve = [library](const char *name) { return dlsym(library, name); };
     auto connect = reinterpret_cast<decltype(&xcb_connect)>(resolve("xcb_connect"));
     auto hasError = reinterpret_cast<decltype(&xcb_connection_has_error)>(
         resolve("xcb_connection_has_error"));
@@ -34,13 +34,13 @@ inline bool SendDeleteWindow(const QByteArray& display, quint32 window)
         return false;
     }
 
-    xcb_connection_t* connection = connect(display.constData(), nullptr);
+    xcb_connection_t *connection = connect(display.constData(), nullptr);
     bool sent = false;
     if (!hasError(connection)) {
-        auto atom = [&](const char* name) -> xcb_atom_t {
+        auto atom = [&](const char *name) -> xcb_atom_t {
             const auto cookie
                 = internAtom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name);
-            xcb_intern_atom_reply_t* reply = internAtomReply(connection, cookie, nullptr);
+            xcb_intern_atom_reply_t *reply = internAtomReply(connection, cookie, nullptr);
             const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
             std::free(reply);
             return result;
@@ -57,7 +57,7 @@ inline bool SendDeleteWindow(const QByteArray& display, quint32 window)
             event.data.data32[0] = deleteWindow;
             event.data.data32[1] = XCB_CURRENT_TIME;
             sendEvent(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                reinterpret_cast<const char*>(&event));
+                      reinterpret_cast<const char *>(&event));
             sent = flush(connection) > 0;
         }
     }

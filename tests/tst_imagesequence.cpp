@@ -59,7 +59,7 @@ QImage Ramp16(int width, int height, int top)
 {
     QImage image(width, height, QImage::Format_Grayscale16);
     for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<quint16*>(image.scanLine(y));
+        auto *line = reinterpret_cast<quint16 *>(image.scanLine(y));
         for (int x = 0; x < width; ++x)
             line[x] = static_cast<quint16>(x * top / (width - 1));
     }
@@ -68,7 +68,7 @@ QImage Ramp16(int width, int height, int top)
 
 // What the view shows of the current image: the scene's background rendered
 // at the image's own size.
-QImage RenderCurrent(TrackScene& scene)
+QImage RenderCurrent(TrackScene &scene)
 {
     const QRectF rect = scene.sceneRect();
     QImage out(rect.size().toSize(), QImage::Format_RGB32);
@@ -78,7 +78,7 @@ QImage RenderCurrent(TrackScene& scene)
     return out;
 }
 
-void GrayRange(const QImage& image, int& low, int& high)
+void GrayRange(const QImage &image, int &low, int &high)
 {
     low = 255;
     high = 0;
@@ -122,7 +122,7 @@ void TestImageSequence::twelveBitStackIsStretchedWithOneWindow()
     // saturated pixels (well under 0.1 %) must not flatten the rest.
     QImage full = Ramp16(400, 300, 4095);
     for (int i = 0; i < 20; ++i)
-        reinterpret_cast<quint16*>(full.scanLine(i))[i] = 65535;
+        reinterpret_cast<quint16 *>(full.scanLine(i))[i] = 65535;
     const QImage half = Ramp16(400, 300, 2047);
     const QStringList files { dir.filePath("s0.tif"), dir.filePath("s1.tif") };
     QVERIFY(full.save(files[0]));
@@ -133,7 +133,7 @@ void TestImageSequence::twelveBitStackIsStretchedWithOneWindow()
     QVERIFY(ImageSequence::Decode(files, images, failed));
     QVERIFY(failed.empty());
     QCOMPARE(images.size(), size_t(2));
-    for (const QImage& image : images)
+    for (const QImage &image : images)
         QCOMPARE(image.format(), QImage::Format_Grayscale8);
 
     TrackScene scene;
@@ -141,14 +141,14 @@ void TestImageSequence::twelveBitStackIsStretchedWithOneWindow()
     int low = 0, high = 0;
     GrayRange(RenderCurrent(scene), low, high);
     QVERIFY2(low <= 5 && high >= 250,
-        qPrintable(QStringLiteral("slice 0 drawn from %1 to %2").arg(low).arg(high)));
+             qPrintable(QStringLiteral("slice 0 drawn from %1 to %2").arg(low).arg(high)));
 
     // The same raw value draws the same grey on every slice, so the half
     // ramp reaches only about mid-grey.
     scene.SwitchImage(1);
     GrayRange(RenderCurrent(scene), low, high);
     QVERIFY2(low <= 5 && high >= 118 && high <= 138,
-        qPrintable(QStringLiteral("slice 1 drawn from %1 to %2").arg(low).arg(high)));
+             qPrintable(QStringLiteral("slice 1 drawn from %1 to %2").arg(low).arg(high)));
 }
 
 void TestImageSequence::flatSixteenBitSlicesStillDraw()
@@ -159,12 +159,12 @@ void TestImageSequence::flatSixteenBitSlicesStillDraw()
     // of the stack): the spots must stay visible against the background.
     QImage flat(200, 200, QImage::Format_Grayscale16);
     for (int y = 0; y < flat.height(); ++y) {
-        auto* line = reinterpret_cast<quint16*>(flat.scanLine(y));
+        auto *line = reinterpret_cast<quint16 *>(flat.scanLine(y));
         std::fill(line, line + flat.width(), quint16(1000));
     }
     QImage spots = flat;
-    reinterpret_cast<quint16*>(spots.scanLine(50))[60] = 1200;
-    reinterpret_cast<quint16*>(spots.scanLine(150))[20] = 1200;
+    reinterpret_cast<quint16 *>(spots.scanLine(50))[60] = 1200;
+    reinterpret_cast<quint16 *>(spots.scanLine(150))[20] = 1200;
     const QStringList files { dir.filePath("flat.tif"), dir.filePath("spots.tif") };
     QVERIFY(flat.save(files[0]));
     QVERIFY(spots.save(files[1]));
@@ -177,7 +177,8 @@ void TestImageSequence::flatSixteenBitSlicesStillDraw()
     const int background = qGray(images[0].pixel(0, 0));
     QCOMPARE(qGray(images[0].pixel(199, 199)), background);
     QCOMPARE(qGray(images[1].pixel(0, 0)), background);
-    QVERIFY2(qGray(images[1].pixel(60, 50)) - background >= 100,
+    QVERIFY2(
+        qGray(images[1].pixel(60, 50)) - background >= 100,
         qPrintable(
             QStringLiteral("spot %1 on %2").arg(qGray(images[1].pixel(60, 50))).arg(background)));
 
@@ -200,7 +201,7 @@ void TestImageSequence::eightBitAndMixedSequencesKeepTheirPixels()
     QImage colour(64, 48, QImage::Format_RGB32);
     colour.fill(QColor(200, 40, 90));
     const QStringList files { dir.filePath("a.tif"), dir.filePath("b.png"), dir.filePath("c.tif"),
-        dir.filePath("d.tif") };
+                              dir.filePath("d.tif") };
     QVERIFY(gray.save(files[0]));
     QVERIFY(colour.save(files[1]));
     QVERIFY(Ramp16(64, 48, 4095).save(files[2]));
@@ -258,7 +259,7 @@ void TestImageSequence::decodesEachFormat()
     QVERIFY(ImageSequence::Decode({ path }, images, failed));
     QVERIFY(failed.empty());
     QCOMPARE(images.size(), size_t(1));
-    const QImage& image = images.front();
+    const QImage &image = images.front();
     QCOMPARE(image.size(), source.size());
     if (format == QImage::Format_Grayscale16) {
         QCOMPARE(qGray(image.pixel(10, 10)), 0);
@@ -269,9 +270,9 @@ void TestImageSequence::decodesEachFormat()
         const QColor want = source.pixelColor(at);
         const QColor got = image.pixelColor(at);
         QVERIFY2(std::abs(want.red() - got.red()) <= tolerance
-                && std::abs(want.green() - got.green()) <= tolerance
-                && std::abs(want.blue() - got.blue()) <= tolerance,
-            qPrintable(got.name() + QStringLiteral(" instead of ") + want.name()));
+                     && std::abs(want.green() - got.green()) <= tolerance
+                     && std::abs(want.blue() - got.blue()) <= tolerance,
+                 qPrintable(got.name() + QStringLiteral(" instead of ") + want.name()));
     }
 }
 
@@ -307,7 +308,7 @@ void TestImageSequence::estimateCoversDecodedSequence()
     QImage colour(301, 200, QImage::Format_RGB32);
     colour.fill(Qt::darkCyan);
     const QStringList files { dir.filePath("a.tif"), dir.filePath("b.jpg"), dir.filePath("c.png"),
-        dir.filePath("d.tif"), dir.filePath("missing.tif") };
+                              dir.filePath("d.tif"), dir.filePath("missing.tif") };
     QVERIFY(gray.save(files[0]));
     QVERIFY(colour.save(files[1]));
     QVERIFY(colour.save(files[2]));
@@ -316,11 +317,11 @@ void TestImageSequence::estimateCoversDecodedSequence()
     // At least what the decoded slices occupy before the 16-bit one is
     // narrowed, without asking for several times that.
     qint64 held = 0;
-    for (const QString& file : files)
+    for (const QString &file : files)
         held += QImage(file).sizeInBytes();
     const qint64 estimate = ImageSequence::EstimateBytes(files);
     QVERIFY2(estimate >= held && estimate <= 2 * held,
-        qPrintable(QStringLiteral("estimate %1 for %2 decoded").arg(estimate).arg(held)));
+             qPrintable(QStringLiteral("estimate %1 for %2 decoded").arg(estimate).arg(held)));
     QCOMPARE(ImageSequence::EstimateBytes({}), qint64(0));
 }
 
@@ -356,10 +357,10 @@ void TestImageSequence::refusesSequenceThatDoesNotFitBeforeDecoding()
     QVERIFY(dir.isValid());
     const QStringList earlier = TestSupport::WriteImages(dir.path(), 3, 40, 30, "old");
     TFormStrandsight window;
-    TrackScene* scene = window.ViewWindow()->scene;
+    TrackScene *scene = window.ViewWindow()->scene;
     QVERIFY(window.LoadImageFiles(earlier));
     QCOMPARE(scene->ImageCount(), 3);
-    auto* slider = window.ViewWindow()->findChild<QSlider*>("hsImage");
+    auto *slider = window.ViewWindow()->findChild<QSlider *>("hsImage");
     QVERIFY(slider);
     slider->setValue(2);
     QCOMPARE(scene->CurrentImage(), 2);
@@ -374,8 +375,8 @@ void TestImageSequence::refusesSequenceThatDoesNotFitBeforeDecoding()
 
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    TestSupport::AnswerNextModal([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
+    TestSupport::AnswerNextModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
         if (!box)
             return;
         title = box->windowTitle();
@@ -389,8 +390,8 @@ void TestImageSequence::refusesSequenceThatDoesNotFitBeforeDecoding()
     // The user learns how much the sequence needs and how much there is.
     const QLocale locale;
     QVERIFY2(text.contains(locale.formattedDataSize(ImageSequence::EstimateBytes(huge)))
-            && text.contains(locale.formattedDataSize(100 * 1024 * 1024)),
-        qPrintable(text));
+                 && text.contains(locale.formattedDataSize(100 * 1024 * 1024)),
+             qPrintable(text));
 
     QCOMPARE(scene->ImageCount(), 3);
     QCOMPARE(scene->CurrentImage(), 2);

@@ -24,22 +24,22 @@ namespace {
         quint16 hi = 65535;
     };
 
-    bool IsWide(const QImage& image) { return image.format() == QImage::Format_Grayscale16; }
+    bool IsWide(const QImage &image) { return image.format() == QImage::Format_Grayscale16; }
 
     // One window for the whole sequence, from one histogram over every 16-bit
     // slice: per-slice windows would make neighbouring slices flicker in
     // brightness while stepping. The 0.1 % tails are cut so that a few hot or dead
     // pixels do not squeeze the rest of the data into a handful of grey levels.
-    DisplayWindow FindDisplayWindow(const std::vector<QImage>& images)
+    DisplayWindow FindDisplayWindow(const std::vector<QImage> &images)
     {
         std::vector<quint64> histogram(65536, 0);
         quint64 total = 0;
-        for (const QImage& image : images) {
+        for (const QImage &image : images) {
             if (!IsWide(image))
                 continue;
             const int width = image.width();
             for (int y = 0; y < image.height(); ++y) {
-                const auto* line = reinterpret_cast<const quint16*>(image.constScanLine(y));
+                const auto *line = reinterpret_cast<const quint16 *>(image.constScanLine(y));
                 for (int x = 0; x < width; ++x)
                     ++histogram[line[x]];
             }
@@ -77,7 +77,7 @@ namespace {
 
     // Replaces a 16-bit slice by its 8-bit display image. If the smaller image
     // cannot be allocated the slice stays as it was: it still draws, only flatter.
-    void ApplyDisplayWindow(QImage& image, const std::array<uchar, 65536>& table)
+    void ApplyDisplayWindow(QImage &image, const std::array<uchar, 65536> &table)
     {
         QImage display(image.size(), QImage::Format_Grayscale8);
         if (display.isNull())
@@ -86,15 +86,15 @@ namespace {
         display.setDotsPerMeterY(image.dotsPerMeterY());
         const int width = image.width();
         for (int y = 0; y < image.height(); ++y) {
-            const auto* in = reinterpret_cast<const quint16*>(image.constScanLine(y));
-            uchar* out = display.scanLine(y);
+            const auto *in = reinterpret_cast<const quint16 *>(image.constScanLine(y));
+            uchar *out = display.scanLine(y);
             for (int x = 0; x < width; ++x)
                 out[x] = table[in[x]];
         }
         image = std::move(display);
     }
 
-    void ConvertWideSlices(std::vector<QImage>& images)
+    void ConvertWideSlices(std::vector<QImage> &images)
     {
         if (std::none_of(images.begin(), images.end(), IsWide))
             return;
@@ -110,21 +110,21 @@ namespace {
                 table[static_cast<size_t>(value)]
                     = static_cast<uchar>((value - window.lo) * scale + 0.5);
         }
-        for (QImage& image : images) {
+        for (QImage &image : images) {
             if (IsWide(image))
                 ApplyDisplayWindow(image, table);
         }
     }
 
     // Bytes of a QImage of that size and format (lines padded to 32 bits).
-    qint64 ImageBytes(const QSize& size, QImage::Format format)
+    qint64 ImageBytes(const QSize &size, QImage::Format format)
     {
         const qint64 bits = QImage::toPixelFormat(format).bitsPerPixel();
         const qint64 bytesPerLine = (size.width() * bits + 31) / 32 * 4;
         return bytesPerLine * size.height();
     }
 
-    qint64 ReadNumber(const QString& path)
+    qint64 ReadNumber(const QString &path)
     {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
@@ -136,8 +136,8 @@ namespace {
 
     // Free bytes under a cgroup's memory limit, walking from the program's own
     // group up to the mount point: a limit set on a parent binds as well.
-    qint64 CgroupRoom(const QString& mountPoint, const QString& groupPath, const char* limitFile,
-        const char* usageFile)
+    qint64 CgroupRoom(const QString &mountPoint, const QString &groupPath, const char *limitFile,
+                      const char *usageFile)
     {
         qint64 room = unlimited;
         QString directory = QDir::cleanPath(mountPoint + QLatin1Char('/') + groupPath);
@@ -170,7 +170,7 @@ namespace {
 
         QString v1Mount, v2Mount;
         const QList<QByteArray> mountLines = mounts.readAll().split('\n');
-        for (const QByteArray& line : mountLines) {
+        for (const QByteArray &line : mountLines) {
             // ... mountpoint options - fstype source superoptions
             const QList<QByteArray> fields = line.split(' ');
             const int dash = fields.indexOf("-");
@@ -185,7 +185,7 @@ namespace {
 
         qint64 room = unlimited;
         const QList<QByteArray> groupLines = cgroups.readAll().split('\n');
-        for (const QByteArray& line : groupLines) {
+        for (const QByteArray &line : groupLines) {
             // hierarchy-id:controllers:path
             const int first = line.indexOf(':');
             const int second = line.indexOf(':', first + 1);
@@ -196,7 +196,8 @@ namespace {
             if (controllers.isEmpty() && !v2Mount.isEmpty())
                 room = std::min(room, CgroupRoom(v2Mount, path, "memory.max", "memory.current"));
             else if (controllers.split(',').contains("memory") && !v1Mount.isEmpty())
-                room = std::min(room,
+                room = std::min(
+                    room,
                     CgroupRoom(v1Mount, path, "memory.limit_in_bytes", "memory.usage_in_bytes"));
         }
         return room;
@@ -208,7 +209,7 @@ namespace {
         if (!meminfo.open(QIODevice::ReadOnly))
             return unlimited;
         const QList<QByteArray> lines = meminfo.readAll().split('\n');
-        for (const QByteArray& line : lines) {
+        for (const QByteArray &line : lines) {
             if (!line.startsWith("MemAvailable:"))
                 continue;
             const QList<QByteArray> fields = line.simplified().split(' ');
@@ -231,7 +232,7 @@ namespace {
         qint64 used = 0;
         if (status.open(QIODevice::ReadOnly)) {
             const QList<QByteArray> lines = status.readAll().split('\n');
-            for (const QByteArray& line : lines) {
+            for (const QByteArray &line : lines) {
                 if (line.startsWith("VmSize:"))
                     used = line.simplified().split(' ').value(1).toLongLong() * 1024;
             }
@@ -253,8 +254,8 @@ void AllowLargeImages()
     Q_UNUSED(done);
 }
 
-bool Decode(const QStringList& files, std::vector<QImage>& images,
-    std::vector<unsigned int>& failed, const Progress& progress)
+bool Decode(const QStringList &files, std::vector<QImage> &images,
+            std::vector<unsigned int> &failed, const Progress &progress)
 {
     AllowLargeImages();
     images.clear();
@@ -274,14 +275,14 @@ bool Decode(const QStringList& files, std::vector<QImage>& images,
     return true;
 }
 
-qint64 EstimateBytes(const QStringList& files)
+qint64 EstimateBytes(const QStringList &files)
 {
     // While loading, every slice is held as decoded (16-bit slices are narrowed
     // only after the last one), and the decoder or the narrowing needs room for
     // one more slice. Once loaded the sequence needs less, so the peak decides.
     qint64 decoded = 0;
     qint64 largest = 0;
-    for (const QString& path : files) {
+    for (const QString &path : files) {
         QImageReader reader(path);
         const QSize size = reader.size();
         if (!size.isValid())
