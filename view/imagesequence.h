@@ -19,7 +19,9 @@ using Progress = std::function<bool(int done, int total)>;
 void AllowLargeImages();
 
 // Decodes files in order into images (replacing its content) and appends the
-// positions of undecodable files to failed. Returns false, with images and
+// positions of undecodable files to failed. 16-bit grayscale slices come back
+// as 8-bit display images, all stretched by one window taken from the whole
+// sequence; other slices are as the file decodes. Returns false, with images and
 // failed unspecified, if progress cancelled.
 bool Decode(const QStringList &files, std::vector<QImage> &images,
             std::vector<unsigned int> &failed, const Progress &progress = {});
