@@ -31,10 +31,15 @@ struct ViewContent
     int highGray = 0;
 };
 
+QRect ImageArea(const QImage &shot)
+{
+    return QRect(20, 20, shot.width() - 40, shot.height() - 120);
+}
+
 ViewContent Inspect(const QImage &shot)
 {
     ViewContent content;
-    const QRect area(20, 20, shot.width() - 40, shot.height() - 120);
+    const QRect area = ImageArea(shot);
     for (int y = area.top(); y <= area.bottom(); ++y) {
         for (int x = area.left(); x <= area.right(); ++x) {
             const QColor colour = shot.pixelColor(x, y);
@@ -443,30 +448,38 @@ void TestRealDisplay::loadsSampleSetThroughFileDialogs()
         (content = Inspect(shot = Screenshot(view, tracksShot))).coloured > 1000, kWaitMs);
     QVERIFY(shot != imagesOnly);
 
-    // Step three images with the arrow key; every step changes the picture.
+    // Step three images with the arrow key; each step must change the image
+    // itself, not only a focus frame. While the keyboard focus sits on one of
+    // the window's buttons, Right moves it on to the next control instead of
+    // stepping, so the first step may take a few presses.
     Run(QStringLiteral("xdotool"),
         { QStringLiteral("windowfocus"), QStringLiteral("--sync"), view });
     const QString finalShot = QDir(artifacts).filePath(QStringLiteral("realdisplay-view.png"));
+    int presses = 0;
     for (int step = 0; step < 3; ++step) {
-        const QImage previous = shot;
-        QDeadlineTimer deadline(kWaitMs);
+        const QImage previous = shot.copy(ImageArea(shot));
         bool stepped = false;
-        while (!stepped && !deadline.hasExpired()) {
-            // A key that reaches the window before it has taken the focus is
-            // lost; pressing again is what a user would do.
+        for (int attempt = 0; attempt < 8 && !stepped; ++attempt) {
             Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Right") });
-            QDeadlineTimer settle(3000);
-            while (!(stepped = (shot = Screenshot(view, finalShot)) != previous)
-                   && !settle.hasExpired())
+            ++presses;
+            QDeadlineTimer settle(2000);
+            for (;;) {
+                shot = Screenshot(view, finalShot);
+                stepped = shot.copy(ImageArea(shot)) != previous;
+                if (stepped || settle.hasExpired())
+                    break;
                 QTest::qWait(100);
+            }
         }
         QVERIFY2(stepped,
-                 qPrintable(QStringLiteral("step %1: the view did not change").arg(step + 1)));
+                 qPrintable(QStringLiteral("step %1: the image did not change").arg(step + 1)));
     }
+    qInfo().noquote() << "three image steps took" << presses << "presses of Right";
     content = Inspect(shot);
     qInfo().noquote() << "view window screenshot:" << finalShot << Describe(content);
     QVERIFY2(content.coloured > 1000, qPrintable(Describe(content)));
-    QVERIFY2(ShowsImage(content), qPrintable(Describe(content)));
+    // Markers may cover the bright discs now; the image must still not be black.
+    QVERIFY2(MeanGray(content) >= 12.0, qPrintable(Describe(content)));
 
     QVERIFY2(CloseWindow(review), "the review window did not close");
     QVERIFY2(CloseWindow(view), "the view window did not close");
