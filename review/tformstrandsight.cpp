@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-TFormStrandsight::TFormStrandsight(QWidget* parent)
+TFormStrandsight::TFormStrandsight(QWidget *parent)
     : QMainWindow(parent)
     , form(new TFormStrandsightForm)
     , workingDirectory(QDir::homePath())
@@ -57,7 +57,7 @@ void TFormStrandsight::ConnectForm()
 
 void TFormStrandsight::ConnectViewWindow()
 {
-    TrackScene* scene = viewWindow->scene;
+    TrackScene *scene = viewWindow->scene;
     connect(form->btShowCorr, &QPushButton::clicked, scene, &TrackScene::ShowNormalFibers);
     connect(form->btHideCorr, &QPushButton::clicked, scene, &TrackScene::HideNormalFibers);
     connect(form->btShowErr, &QPushButton::clicked, scene, &TrackScene::ShowErrorFibers);
@@ -66,9 +66,9 @@ void TFormStrandsight::ConnectViewWindow()
     connect(form->btHideAll, &QPushButton::clicked, scene, &TrackScene::HideAll);
     // Mask is both a signal and a slot of the view window.
     connect(viewWindow.get(),
-        qOverload<const std::vector<unsigned int>&, const std::vector<unsigned int>&>(
-            &TFormTrackView::Mask),
-        this, &TFormStrandsight::ShowMaskedSelection);
+            qOverload<const std::vector<unsigned int> &, const std::vector<unsigned int> &>(
+                &TFormTrackView::Mask),
+            this, &TFormStrandsight::ShowMaskedSelection);
     connect(viewWindow.get(), &TFormTrackView::NewFiber, this, &TFormStrandsight::AddNewLabel);
 }
 

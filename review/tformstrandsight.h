@@ -20,24 +20,24 @@ class TFormStrandsight : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit TFormStrandsight(QWidget* parent = nullptr);
+    explicit TFormStrandsight(QWidget *parent = nullptr);
     ~TFormStrandsight() override;
 
-    TFormTrackView* ViewWindow() const { return viewWindow.get(); }
+    TFormTrackView *ViewWindow() const { return viewWindow.get(); }
     QString WorkingDirectory() const { return workingDirectory; }
 
     // What the load slots do once their file dialog has been answered; files
     // in any order (they are sorted by name here). False when nothing changed
     // (a file could not be read, the load was cancelled or refused).
-    bool LoadTrackSet(const QStringList& files, bool error);
-    bool LoadImageFiles(const QStringList& files);
+    bool LoadTrackSet(const QStringList &files, bool error);
+    bool LoadImageFiles(const QStringList &files);
 
     // What a save does for one kind once directory and base filename are
     // known: one file per loaded image. On failure returns false and sets
     // failedName to the file that could not be written.
-    bool WriteTrackSet(const QString& directory, const QString& base,
-        const std::vector<unsigned int>& ids, const TrackTable& table, bool invert,
-        QString& failedName) const;
+    bool WriteTrackSet(const QString &directory, const QString &base,
+                       const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
+                       QString &failedName) const;
 
 private slots:
     void DeleteCorrPicks();
@@ -61,8 +61,8 @@ private slots:
     void UnselectError();
     void UnselectPick();
     void AddNewLabel(unsigned int label, bool error);
-    void ShowMaskedSelection(
-        const std::vector<unsigned int>& norms, const std::vector<unsigned int>& errs);
+    void ShowMaskedSelection(const std::vector<unsigned int> &norms,
+                             const std::vector<unsigned int> &errs);
 
 private:
     void ConnectForm();
@@ -71,26 +71,26 @@ private:
     // Loading. A track set is read into a scratch table (LoadTrackFiles runs
     // the dialog, ReadTrackFiles the files) and replaces the registry's table
     // of its kind (ReplaceTracks) only once every file has been read.
-    bool ChooseLoadFiles(const QString& filter, QStringList& files);
-    bool LoadTrackFiles(TrackTable& table);
-    bool ReadTrackFiles(QStringList files, TrackTable& table);
-    void ReplaceTracks(TrackTable& loaded, bool error);
-    void FillIdList(QListWidget* list, const TrackTable& table);
-    bool DecodeImages(
-        const QStringList& files, std::vector<QImage>& images, std::vector<unsigned int>& failed);
-    void ReportUndecodedImages(const QStringList& files, const std::vector<unsigned int>& failed);
+    bool ChooseLoadFiles(const QString &filter, QStringList &files);
+    bool LoadTrackFiles(TrackTable &table);
+    bool ReadTrackFiles(QStringList files, TrackTable &table);
+    void ReplaceTracks(TrackTable &loaded, bool error);
+    void FillIdList(QListWidget *list, const TrackTable &table);
+    bool DecodeImages(const QStringList &files, std::vector<QImage> &images,
+                      std::vector<unsigned int> &failed);
+    void ReportUndecodedImages(const QStringList &files, const std::vector<unsigned int> &failed);
 
     // Saving.
     void SaveSelection(bool invert);
-    void SplitPickedIds(std::vector<unsigned int>& norms, std::vector<unsigned int>& errs) const;
-    bool SaveTracks(
-        const std::vector<unsigned int>& ids, const TrackTable& table, bool error, bool invert);
-    bool ChooseSaveDirectory(bool error, QString& directory);
-    bool PromptBaseFilename(QString& base);
-    bool WouldOverwrite(const QString& directory, const QStringList& names) const;
-    void ShowHint(const QString& text);
+    void SplitPickedIds(std::vector<unsigned int> &norms, std::vector<unsigned int> &errs) const;
+    bool SaveTracks(const std::vector<unsigned int> &ids, const TrackTable &table, bool error,
+                    bool invert);
+    bool ChooseSaveDirectory(bool error, QString &directory);
+    bool PromptBaseFilename(QString &base);
+    bool WouldOverwrite(const QString &directory, const QStringList &names) const;
+    void ShowHint(const QString &text);
 
-    TFormStrandsightForm* form;
+    TFormStrandsightForm *form;
     std::unique_ptr<TFormTrackView> viewWindow;
     QString workingDirectory;
 };

@@ -24,7 +24,7 @@ const int kMaxNamesListed = 10;
 class LoadProgress
 {
 public:
-    LoadProgress(QWidget* window, const QString& what, int total)
+    LoadProgress(QWidget *window, const QString &what, int total)
         : dialog(window)
         , what(what)
         , total(total)
@@ -63,7 +63,7 @@ private:
     int total;
 };
 
-void ShowError(QWidget* parent, const QString& text)
+void ShowError(QWidget *parent, const QString &text)
 {
     QMessageBox::critical(parent, QCoreApplication::translate("TFormStrandsight", "Error"), text);
 }
@@ -72,7 +72,7 @@ void ShowError(QWidget* parent, const QString& text)
 
 // Every multi-file selection is in plain character-code order of the paths:
 // t10.txt before t2.txt. The sorted position is the image index.
-bool TFormStrandsight::ChooseLoadFiles(const QString& filter, QStringList& files)
+bool TFormStrandsight::ChooseLoadFiles(const QString &filter, QStringList &files)
 {
     QFileDialog dialog(this);
     dialog.setDirectory(workingDirectory);
@@ -105,13 +105,13 @@ void TFormStrandsight::LoadImageSeq()
         LoadImageFiles(files);
 }
 
-bool TFormStrandsight::LoadTrackFiles(TrackTable& table)
+bool TFormStrandsight::LoadTrackFiles(TrackTable &table)
 {
     QStringList files;
     return ChooseLoadFiles(tr("Text Files (*.txt)"), files) && ReadTrackFiles(files, table);
 }
 
-bool TFormStrandsight::LoadTrackSet(const QStringList& files, bool error)
+bool TFormStrandsight::LoadTrackSet(const QStringList &files, bool error)
 {
     TrackTable loaded;
     if (!ReadTrackFiles(files, loaded))
@@ -123,7 +123,7 @@ bool TFormStrandsight::LoadTrackSet(const QStringList& files, bool error)
 // Reads the set into table, which the caller gives empty: the registry is only
 // touched once every file has been read, so a file that cannot be opened, or a
 // cancel, leaves the tracks of the earlier load complete.
-bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable& table)
+bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable &table)
 {
     files.sort(Qt::CaseSensitive);
     const int total = static_cast<int>(files.size());
@@ -143,7 +143,7 @@ bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable& table)
     return false;
 }
 
-void TFormStrandsight::ReplaceTracks(TrackTable& loaded, bool error)
+void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
 {
     if (error) {
         viewWindow->errTracks.swap(loaded);
@@ -162,7 +162,7 @@ void TFormStrandsight::ReplaceTracks(TrackTable& loaded, bool error)
     }
 }
 
-void TFormStrandsight::FillIdList(QListWidget* list, const TrackTable& table)
+void TFormStrandsight::FillIdList(QListWidget *list, const TrackTable &table)
 {
     list->clear();
     if (table.empty())
@@ -172,7 +172,7 @@ void TFormStrandsight::FillIdList(QListWidget* list, const TrackTable& table)
     list->addItems(labels);
 }
 
-bool TFormStrandsight::LoadImageFiles(const QStringList& selection)
+bool TFormStrandsight::LoadImageFiles(const QStringList &selection)
 {
     QStringList files = selection;
     files.sort(Qt::CaseSensitive);
@@ -182,9 +182,9 @@ bool TFormStrandsight::LoadImageFiles(const QStringList& selection)
     if (needed > available) {
         const QLocale locale;
         ShowError(this,
-            tr("The image sequence needs %1 of memory, but only %2 is available. "
-               "The images were not loaded.")
-                .arg(locale.formattedDataSize(needed), locale.formattedDataSize(available)));
+                  tr("The image sequence needs %1 of memory, but only %2 is available. "
+                     "The images were not loaded.")
+                      .arg(locale.formattedDataSize(needed), locale.formattedDataSize(available)));
         return false;
     }
 
@@ -204,16 +204,16 @@ bool TFormStrandsight::LoadImageFiles(const QStringList& selection)
     return true;
 }
 
-bool TFormStrandsight::DecodeImages(
-    const QStringList& files, std::vector<QImage>& images, std::vector<unsigned int>& failed)
+bool TFormStrandsight::DecodeImages(const QStringList &files, std::vector<QImage> &images,
+                                    std::vector<unsigned int> &failed)
 {
     LoadProgress progress(this, tr("images"), static_cast<int>(files.size()));
-    return ImageSequence::Decode(
-        files, images, failed, [&progress](int done, int) { return progress.Step(done); });
+    return ImageSequence::Decode(files, images, failed,
+                                 [&progress](int done, int) { return progress.Step(done); });
 }
 
-void TFormStrandsight::ReportUndecodedImages(
-    const QStringList& files, const std::vector<unsigned int>& failed)
+void TFormStrandsight::ReportUndecodedImages(const QStringList &files,
+                                             const std::vector<unsigned int> &failed)
 {
     QStringList names;
     for (const unsigned int index : failed) {

@@ -16,14 +16,14 @@ namespace {
 // (prefix + id). The duplicate test ignores letter case and sees the picks
 // added earlier in the same call. A set rather than a search of the list per
 // entry: picking thousands of tracks must not take quadratic time.
-void PickSelected(QListWidget* source, QListWidget* picks, const QString& prefix)
+void PickSelected(QListWidget *source, QListWidget *picks, const QString &prefix)
 {
     QSet<QString> present;
     for (int row = 0; row < picks->count(); ++row)
         present.insert(picks->item(row)->text().toCaseFolded());
     QStringList added;
-    const QList<QListWidgetItem*> selected = source->selectedItems();
-    for (const QListWidgetItem* item : selected) {
+    const QList<QListWidgetItem *> selected = source->selectedItems();
+    for (const QListWidgetItem *item : selected) {
         const QString pick = prefix + item->text();
         if (!present.contains(pick.toCaseFolded())) {
             present.insert(pick.toCaseFolded());
@@ -33,7 +33,7 @@ void PickSelected(QListWidget* source, QListWidget* picks, const QString& prefix
     picks->addItems(added);
 }
 
-template <typename Predicate> void DeletePicksWhere(QListWidget* picks, Predicate matches)
+template <typename Predicate> void DeletePicksWhere(QListWidget *picks, Predicate matches)
 {
     for (int row = picks->count() - 1; row >= 0; --row) {
         if (matches(picks->item(row)->text()))
@@ -44,7 +44,7 @@ template <typename Predicate> void DeletePicksWhere(QListWidget* picks, Predicat
 // Selects exactly the entries whose text is one of ids, in one selection
 // change for the whole list, with neighbouring rows joined into one range: the
 // view's cost grows with the number of ranges.
-void SelectExactly(QListWidget* list, std::vector<unsigned int> ids)
+void SelectExactly(QListWidget *list, std::vector<unsigned int> ids)
 {
     std::sort(ids.begin(), ids.end());
     QItemSelection selection;
@@ -67,21 +67,22 @@ void SelectExactly(QListWidget* list, std::vector<unsigned int> ids)
     list->selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
-void ClearSelectionAndCurrent(QListWidget* list) { list->selectionModel()->clear(); }
+void ClearSelectionAndCurrent(QListWidget *list) { list->selectionModel()->clear(); }
 
 } // namespace
 
 void TFormStrandsight::DeleteCorrPicks()
 {
-    DeletePicksWhere(form->lwPick, [](const QString& text) {
+    DeletePicksWhere(form->lwPick, [](const QString &text) {
         return !text.isEmpty() && text.front() >= u'0' && text.front() <= u'9';
     });
 }
 
 void TFormStrandsight::DeleteErrPicks()
 {
-    DeletePicksWhere(form->lwPick,
-        [](const QString& text) { return text.startsWith(u'E', Qt::CaseInsensitive); });
+    DeletePicksWhere(form->lwPick, [](const QString &text) {
+        return text.startsWith(u'E', Qt::CaseInsensitive);
+    });
 }
 
 void TFormStrandsight::PickCorr() { PickSelected(form->lwCorr, form->lwPick, QString()); }
@@ -119,8 +120,8 @@ void TFormStrandsight::AddNewLabel(unsigned int label, bool error)
     (error ? form->lwErr : form->lwCorr)->addItem(QString::number(label));
 }
 
-void TFormStrandsight::ShowMaskedSelection(
-    const std::vector<unsigned int>& norms, const std::vector<unsigned int>& errs)
+void TFormStrandsight::ShowMaskedSelection(const std::vector<unsigned int> &norms,
+                                           const std::vector<unsigned int> &errs)
 {
     SelectExactly(form->lwCorr, norms);
     SelectExactly(form->lwErr, errs);

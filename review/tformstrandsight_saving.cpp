@@ -46,8 +46,8 @@ void TFormStrandsight::SaveSelection(bool invert)
         SaveTracks(errs, viewWindow->errTracks, true, invert);
 }
 
-void TFormStrandsight::SplitPickedIds(
-    std::vector<unsigned int>& norms, std::vector<unsigned int>& errs) const
+void TFormStrandsight::SplitPickedIds(std::vector<unsigned int> &norms,
+                                      std::vector<unsigned int> &errs) const
 {
     for (int row = 0; row < form->lwPick->count(); ++row) {
         const QString text = form->lwPick->item(row)->text();
@@ -60,8 +60,8 @@ void TFormStrandsight::SplitPickedIds(
     std::sort(errs.begin(), errs.end());
 }
 
-bool TFormStrandsight::SaveTracks(
-    const std::vector<unsigned int>& ids, const TrackTable& table, bool error, bool invert)
+bool TFormStrandsight::SaveTracks(const std::vector<unsigned int> &ids, const TrackTable &table,
+                                  bool error, bool invert)
 {
     QString directory;
     if (!ChooseSaveDirectory(error, directory))
@@ -82,7 +82,7 @@ bool TFormStrandsight::SaveTracks(
     return false;
 }
 
-bool TFormStrandsight::ChooseSaveDirectory(bool error, QString& directory)
+bool TFormStrandsight::ChooseSaveDirectory(bool error, QString &directory)
 {
     const QString kind = error ? tr("Error Tracks") : tr("Non-Error Tracks");
     QFileDialog dialog(this, tr("Choose a Directory for Saving the ") + kind);
@@ -95,7 +95,7 @@ bool TFormStrandsight::ChooseSaveDirectory(bool error, QString& directory)
     return true;
 }
 
-bool TFormStrandsight::PromptBaseFilename(QString& base)
+bool TFormStrandsight::PromptBaseFilename(QString &base)
 {
     // One dialog for the whole loop, so a second run shows what the user typed.
     BaseFilenameDialog dialog(this);
@@ -108,19 +108,19 @@ bool TFormStrandsight::PromptBaseFilename(QString& base)
     return false;
 }
 
-bool TFormStrandsight::WouldOverwrite(const QString& directory, const QStringList& names) const
+bool TFormStrandsight::WouldOverwrite(const QString &directory, const QStringList &names) const
 {
     // Case-sensitive on purpose: Picks03.txt is not picks03.txt on the file
     // systems this program writes to.
     const QSet<QString> targets(names.begin(), names.end());
     const QStringList entries = QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     return std::any_of(entries.begin(), entries.end(),
-        [&targets](const QString& entry) { return targets.contains(entry); });
+                       [&targets](const QString &entry) { return targets.contains(entry); });
 }
 
-bool TFormStrandsight::WriteTrackSet(const QString& directory, const QString& base,
-    const std::vector<unsigned int>& ids, const TrackTable& table, bool invert,
-    QString& failedName) const
+bool TFormStrandsight::WriteTrackSet(const QString &directory, const QString &base,
+                                     const std::vector<unsigned int> &ids, const TrackTable &table,
+                                     bool invert, QString &failedName) const
 {
     const QDir target(directory);
     const QStringList names = SaveFileNames(base, viewWindow->ImageCount());
@@ -136,7 +136,7 @@ bool TFormStrandsight::WriteTrackSet(const QString& directory, const QString& ba
 
 // Hints and refusals: information icon, no title, one OK button, fixed at the
 // box's size hint. Rich text, so the hints' underlined <u>do</u> shows as such.
-void TFormStrandsight::ShowHint(const QString& text)
+void TFormStrandsight::ShowHint(const QString &text)
 {
     QMessageBox box(this);
     box.setIcon(QMessageBox::Information);

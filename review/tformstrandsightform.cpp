@@ -50,7 +50,7 @@ QPalette ReviewPalette()
         { QPalette::ToolTipText, black, black },
     };
     QPalette palette;
-    for (const Entry& entry : entries) {
+    for (const Entry &entry : entries) {
         palette.setBrush(QPalette::Active, entry.role, QBrush(entry.active, Qt::SolidPattern));
         palette.setBrush(QPalette::Inactive, entry.role, QBrush(entry.active, Qt::SolidPattern));
         palette.setBrush(QPalette::Disabled, entry.role, QBrush(entry.disabled, Qt::SolidPattern));
@@ -73,9 +73,9 @@ QFont LabelFont()
     return font;
 }
 
-QListWidget* MakeTrackList(QWidget* parent, const char* name, int x, const QFont& font)
+QListWidget *MakeTrackList(QWidget *parent, const char *name, int x, const QFont &font)
 {
-    auto* list = new QListWidget(parent);
+    auto *list = new QListWidget(parent);
     list->setObjectName(QString::fromLatin1(name));
     list->setGeometry(x, 50, 141, 311);
     list->setFont(font);
@@ -86,9 +86,9 @@ QListWidget* MakeTrackList(QWidget* parent, const char* name, int x, const QFont
     return list;
 }
 
-QLabel* MakeListLabel(QWidget* parent, const char* name, int x, const QFont& font)
+QLabel *MakeListLabel(QWidget *parent, const char *name, int x, const QFont &font)
 {
-    auto* label = new QLabel(parent);
+    auto *label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(x, 20, 141, 31);
     label->setFont(font);
@@ -98,9 +98,9 @@ QLabel* MakeListLabel(QWidget* parent, const char* name, int x, const QFont& fon
     return label;
 }
 
-QGroupBox* MakeGroup(QWidget* parent, const char* name, const QRect& geometry, const QFont& font)
+QGroupBox *MakeGroup(QWidget *parent, const char *name, const QRect &geometry, const QFont &font)
 {
-    auto* group = new QGroupBox(parent);
+    auto *group = new QGroupBox(parent);
     group->setObjectName(QString::fromLatin1(name));
     group->setGeometry(geometry);
     group->setFont(font);
@@ -110,9 +110,9 @@ QGroupBox* MakeGroup(QWidget* parent, const char* name, const QRect& geometry, c
 }
 
 template <typename Button>
-Button* MakeButton(QGroupBox* group, const char* name, int y, int width, const QFont& font)
+Button *MakeButton(QGroupBox *group, const char *name, int y, int width, const QFont &font)
 {
-    auto* button = new Button(group);
+    auto *button = new Button(group);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(0, y, width, 21);
     button->setFont(font);
@@ -121,7 +121,7 @@ Button* MakeButton(QGroupBox* group, const char* name, int y, int width, const Q
 
 } // namespace
 
-void TFormStrandsightForm::setupUi(QMainWindow* window)
+void TFormStrandsightForm::setupUi(QMainWindow *window)
 {
     if (window->objectName().isEmpty())
         window->setObjectName(QStringLiteral("TFormStrandsight"));
@@ -212,7 +212,7 @@ void TFormStrandsightForm::setupUi(QMainWindow* window)
     retranslateUi(window);
 }
 
-void TFormStrandsightForm::retranslateUi(QMainWindow* window)
+void TFormStrandsightForm::retranslateUi(QMainWindow *window)
 {
     window->setWindowTitle(QCoreApplication::translate("TFormStrandsight", "Strandsight"));
     lbPick->setText(QCoreApplication::translate("TFormStrandsight", "Picked Tracks"));

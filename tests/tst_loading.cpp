@@ -32,10 +32,10 @@ struct SeenBox
     bool seen = false;
 };
 
-ModalScript::Step ReadAndClose(SeenBox& box)
+ModalScript::Step ReadAndClose(SeenBox &box)
 {
-    return [&box](QWidget* modal) {
-        auto* message = qobject_cast<QMessageBox*>(modal);
+    return [&box](QWidget *modal) {
+        auto *message = qobject_cast<QMessageBox *>(modal);
         box.seen = message != nullptr;
         if (message) {
             box.title = message->windowTitle();
@@ -55,15 +55,15 @@ struct SeenProgress
     QString label;
     Qt::WindowModality modality = Qt::NonModal;
     int minimumDuration = 0;
-    QWidget* parent = nullptr;
+    QWidget *parent = nullptr;
 };
 
 // Cancels the load's progress dialog as soon as the event loop runs, which
 // the load lets it do after its first step.
-void CancelProgressSoon(QWidget* window, SeenProgress& seen)
+void CancelProgressSoon(QWidget *window, SeenProgress &seen)
 {
     QTimer::singleShot(0, window, [window, &seen] {
-        auto* progress = window->findChild<QProgressDialog*>(QStringLiteral("loadProgress"));
+        auto *progress = window->findChild<QProgressDialog *>(QStringLiteral("loadProgress"));
         seen.found = progress != nullptr;
         if (!progress)
             return;
@@ -101,23 +101,23 @@ private slots:
     void imagesNeedingTooMuchMemoryRefused();
 
 private:
-    QSlider* Slider() const
+    QSlider *Slider() const
     {
-        return window->ViewWindow()->findChild<QSlider*>(QStringLiteral("hsImage"));
+        return window->ViewWindow()->findChild<QSlider *>(QStringLiteral("hsImage"));
     }
-    QListWidget* List(const char* name) const
+    QListWidget *List(const char *name) const
     {
-        return window->findChild<QListWidget*>(QString::fromLatin1(name));
+        return window->findChild<QListWidget *>(QString::fromLatin1(name));
     }
-    QAbstractButton* Button(const char* name) const
+    QAbstractButton *Button(const char *name) const
     {
-        return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
+        return window->findChild<QAbstractButton *>(QString::fromLatin1(name));
     }
-    QString Write(const QString& name, const QByteArray& text) const;
-    static QStringList Texts(const QListWidget* list);
+    QString Write(const QString &name, const QByteArray &text) const;
+    static QStringList Texts(const QListWidget *list);
 
-    TFormStrandsight* window = nullptr;
-    QTemporaryDir* dir = nullptr;
+    TFormStrandsight *window = nullptr;
+    QTemporaryDir *dir = nullptr;
 };
 
 void TestLoading::init()
@@ -137,7 +137,7 @@ void TestLoading::cleanup()
     dir = nullptr;
 }
 
-QString TestLoading::Write(const QString& name, const QByteArray& text) const
+QString TestLoading::Write(const QString &name, const QByteArray &text) const
 {
     const QString path = dir->filePath(name);
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -146,7 +146,7 @@ QString TestLoading::Write(const QString& name, const QByteArray& text) const
     return path;
 }
 
-QStringList TestLoading::Texts(const QListWidget* list)
+QStringList TestLoading::Texts(const QListWidget *list)
 {
     QStringList texts;
     for (int row = 0; row < list->count(); ++row)
@@ -160,16 +160,16 @@ void TestLoading::trackFilesReadInNameOrder()
     Write("t2.txt", TrackRecord(2, 0, 5));
     Write("t10.txt", TrackRecord(10, 0, 5));
 
-    ModalScript script({ [&](QWidget* modal) {
+    ModalScript script({ [&](QWidget *modal) {
         ChooseFiles(modal, dir->path(), { "t2.txt", "t10.txt", "t1.txt" });
     } });
     Button("btLoadCorr")->click();
     QCOMPARE(script.Done(), 1);
     QVERIFY(!script.Failed());
 
-    const TrackTable& tracks = window->ViewWindow()->corrTracks;
+    const TrackTable &tracks = window->ViewWindow()->corrTracks;
     QCOMPARE(tracks.size(), size_t(1));
-    const PointMap& points = tracks.at(5);
+    const PointMap &points = tracks.at(5);
     QCOMPARE(points.size(), size_t(3));
     // Character order: t1.txt, t10.txt, t2.txt.
     QCOMPARE(points.at(0).x, 1.0f);
@@ -186,8 +186,8 @@ void TestLoading::trackDialogSettings()
     QString filter;
     QString openedIn;
     QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    ModalScript script({ [&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ModalScript script({ [&](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
         QVERIFY(dialog);
         filter = dialog->nameFilters().join(QLatin1Char(';'));
         openedIn = dialog->directory().absolutePath();
@@ -200,8 +200,8 @@ void TestLoading::trackDialogSettings()
     QCOMPARE(openedIn, QDir(window->WorkingDirectory()).absolutePath());
     QCOMPARE(mode, QFileDialog::ExistingFiles);
 
-    ModalScript images({ [&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ModalScript images({ [&](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
         QVERIFY(dialog);
         filter = dialog->nameFilters().join(QLatin1Char(';'));
         RejectDialog(dialog);
@@ -217,7 +217,7 @@ void TestLoading::cancelledTrackDialogChangesNothing()
     QVERIFY(window->LoadTrackSet({ first }, false));
     const TrackTable before = window->ViewWindow()->corrTracks;
 
-    ModalScript script({ [](QWidget* modal) { RejectDialog(modal); } });
+    ModalScript script({ [](QWidget *modal) { RejectDialog(modal); } });
     Button("btLoadCorr")->click();
     QCOMPARE(script.Done(), 1);
     QCOMPARE(window->ViewWindow()->corrTracks.size(), before.size());
@@ -239,13 +239,13 @@ void TestLoading::failedTrackLoadChangesNothing()
 
     SeenBox box;
     ModalScript script(
-        { [&](QWidget* modal) {
+        { [&](QWidget *modal) {
              // The file vanishes after the dialog checked it.
-             QObject::connect(qobject_cast<QFileDialog*>(modal), &QFileDialog::filesSelected,
-                 [missing] { QFile::remove(missing); });
+             QObject::connect(qobject_cast<QFileDialog *>(modal), &QFileDialog::filesSelected,
+                              [missing] { QFile::remove(missing); });
              ChooseFiles(modal, dir->filePath("new"), { "n0.txt", "n1.txt", "n2.txt" });
          },
-            ReadAndClose(box) });
+          ReadAndClose(box) });
     Button("btLoadCorr")->click();
     QCOMPARE(script.Done(), 2);
     QVERIFY(!script.Failed());
@@ -255,7 +255,7 @@ void TestLoading::failedTrackLoadChangesNothing()
     QCOMPARE(box.text, QStringLiteral("Could not load \"%1\".").arg(missing));
 
     // Everything of the earlier load is in place, the registry included.
-    const TrackTable& tracks = window->ViewWindow()->corrTracks;
+    const TrackTable &tracks = window->ViewWindow()->corrTracks;
     QCOMPARE(tracks.size(), size_t(2));
     QCOMPARE(tracks.at(3).at(0).x, 1.0f);
     QCOMPARE(tracks.at(4).at(0).x, 2.0f);
@@ -334,14 +334,14 @@ void TestLoading::imagesLoadInNameOrderAndSetSlider()
     const QStringList images = WriteImages(dir->path(), 3);
     // Sizes tell the images apart: the first file, img000.png, is made larger.
     QImage(80, 60, QImage::Format_RGB32).save(images[0]);
-    ModalScript script({ [&](QWidget* modal) {
+    ModalScript script({ [&](QWidget *modal) {
         ChooseFiles(modal, dir->path(), { "img002.png", "img000.png", "img001.png" });
     } });
     Button("btLoadImage")->click();
     QCOMPARE(script.Done(), 1);
     QVERIFY(!script.Failed());
 
-    TrackScene* scene = window->ViewWindow()->scene;
+    TrackScene *scene = window->ViewWindow()->scene;
     QCOMPARE(scene->ImageCount(), 3);
     QCOMPARE(scene->Images().front().size(), QSize(80, 60));
     QCOMPARE(scene->CurrentImage(), 0);
@@ -385,7 +385,7 @@ void TestLoading::undecodableImagesReportedAndSliderUpdated()
     QVERIFY(!box.text.contains(QStringLiteral("new001.png")));
 
     // The null image keeps its place; slider and scene agree on four images.
-    TrackScene* scene = window->ViewWindow()->scene;
+    TrackScene *scene = window->ViewWindow()->scene;
     QCOMPARE(scene->ImageCount(), 4);
     QVERIFY(scene->Images()[1].isNull());
     QCOMPARE(Slider()->maximum(), 3);
@@ -422,7 +422,7 @@ void TestLoading::cancelledImageLoadKeepsEarlierImages()
     QCOMPARE(progress.minimumDuration, 500);
     QCOMPARE(progress.parent, window);
 
-    TrackScene* scene = window->ViewWindow()->scene;
+    TrackScene *scene = window->ViewWindow()->scene;
     QCOMPARE(scene->ImageCount(), 2);
     QCOMPARE(scene->Images().front().size(), QSize(30, 20));
     QCOMPARE(scene->CurrentImage(), 1);

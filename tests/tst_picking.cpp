@@ -39,22 +39,22 @@ private slots:
     void newFiberAddsLabel();
 
 private:
-    QListWidget* list(const char* name) const
+    QListWidget *list(const char *name) const
     {
-        return window->findChild<QListWidget*>(QString::fromLatin1(name));
+        return window->findChild<QListWidget *>(QString::fromLatin1(name));
     }
-    QAbstractButton* button(const char* name) const
+    QAbstractButton *button(const char *name) const
     {
-        return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
+        return window->findChild<QAbstractButton *>(QString::fromLatin1(name));
     }
     // Loads one track file holding ids as tracks of the kind, all at (1, 1).
-    void LoadIds(const QList<unsigned int>& ids, bool error);
-    QListWidgetItem* Item(const char* listName, const QString& text) const;
-    static QStringList Texts(const QListWidget* list);
-    static QStringList SelectedTexts(const QListWidget* list);
+    void LoadIds(const QList<unsigned int> &ids, bool error);
+    QListWidgetItem *Item(const char *listName, const QString &text) const;
+    static QStringList Texts(const QListWidget *list);
+    static QStringList SelectedTexts(const QListWidget *list);
 
-    TFormStrandsight* window = nullptr;
-    QTemporaryDir* dir = nullptr;
+    TFormStrandsight *window = nullptr;
+    QTemporaryDir *dir = nullptr;
     int filesWritten = 0;
 };
 
@@ -74,7 +74,7 @@ void TestPicking::cleanup()
     dir = nullptr;
 }
 
-void TestPicking::LoadIds(const QList<unsigned int>& ids, bool error)
+void TestPicking::LoadIds(const QList<unsigned int> &ids, bool error)
 {
     QByteArray text;
     for (const unsigned int id : ids)
@@ -84,13 +84,13 @@ void TestPicking::LoadIds(const QList<unsigned int>& ids, bool error)
     QVERIFY(window->LoadTrackSet({ path }, error));
 }
 
-QListWidgetItem* TestPicking::Item(const char* listName, const QString& text) const
+QListWidgetItem *TestPicking::Item(const char *listName, const QString &text) const
 {
-    const QList<QListWidgetItem*> found = list(listName)->findItems(text, Qt::MatchExactly);
+    const QList<QListWidgetItem *> found = list(listName)->findItems(text, Qt::MatchExactly);
     return found.isEmpty() ? nullptr : found.front();
 }
 
-QStringList TestPicking::Texts(const QListWidget* list)
+QStringList TestPicking::Texts(const QListWidget *list)
 {
     QStringList texts;
     for (int row = 0; row < list->count(); ++row)
@@ -98,7 +98,7 @@ QStringList TestPicking::Texts(const QListWidget* list)
     return texts;
 }
 
-QStringList TestPicking::SelectedTexts(const QListWidget* list)
+QStringList TestPicking::SelectedTexts(const QListWidget *list)
 {
     QStringList texts;
     for (int row = 0; row < list->count(); ++row) {
@@ -184,16 +184,16 @@ void TestPicking::selectAllAndDeselect()
 
     const struct
     {
-        const char* list;
-        const char* selectAll;
-        const char* deselect;
+        const char *list;
+        const char *selectAll;
+        const char *deselect;
     } groups[] = {
         { "lwCorr", "btSelectCorr", "btUnselectCorr" },
         { "lwErr", "btSelectErr", "btUnselectErr" },
         { "lwPick", "btSelectAllPick", "btUnselectPick" },
     };
-    for (const auto& group : groups) {
-        QListWidget* widget = list(group.list);
+    for (const auto &group : groups) {
+        QListWidget *widget = list(group.list);
         widget->clearSelection();
         button(group.selectAll)->click();
         QCOMPARE(SelectedTexts(widget), Texts(widget));
@@ -218,17 +218,17 @@ void TestPicking::showPickShowsOnlyPickedTracks()
     button("btPickErr")->click();
     QCOMPARE(Texts(list("lwPick")), QStringList({ "12", "E1", "E3" }));
 
-    TFormTrackView* view = window->ViewWindow();
+    TFormTrackView *view = window->ViewWindow();
     view->close();
     button("btShowPick")->click();
     QVERIFY(view->isVisible());
 
     QStringList shown;
-    for (const NormalFiber* marker : view->scene->NormalFibers()) {
+    for (const NormalFiber *marker : view->scene->NormalFibers()) {
         if (!marker->hidden)
             shown << QString::number(marker->id);
     }
-    for (const ErrorFiber* marker : view->scene->ErrorFibers()) {
+    for (const ErrorFiber *marker : view->scene->ErrorFibers()) {
         if (!marker->hidden)
             shown << QStringLiteral("E%1").arg(marker->id);
     }
@@ -240,13 +240,13 @@ void TestPicking::showPickWithNoPicksHidesAllAndShowsView()
 {
     LoadIds({ 1, 2 }, false);
     LoadIds({ 3 }, true);
-    TFormTrackView* view = window->ViewWindow();
+    TFormTrackView *view = window->ViewWindow();
     view->close();
     button("btShowPick")->click();
     QVERIFY(view->isVisible());
-    for (const NormalFiber* marker : view->scene->NormalFibers())
+    for (const NormalFiber *marker : view->scene->NormalFibers())
         QVERIFY(marker->hidden);
-    for (const ErrorFiber* marker : view->scene->ErrorFibers())
+    for (const ErrorFiber *marker : view->scene->ErrorFibers())
         QVERIFY(marker->hidden);
 }
 
@@ -284,8 +284,8 @@ void TestPicking::maskSelectionReplacesSelection()
     Item("lwErr", "5")->setSelected(true);
 
     // Unsorted on purpose: the mask's ids need not be in order.
-    emit window->ViewWindow()->Mask(
-        std::vector<unsigned int> { 4, 2 }, std::vector<unsigned int> { 6 });
+    emit window->ViewWindow()->Mask(std::vector<unsigned int> { 4, 2 },
+                                    std::vector<unsigned int> { 6 });
     QCOMPARE(SelectedTexts(list("lwCorr")), QStringList({ "2", "4" }));
     QCOMPARE(SelectedTexts(list("lwErr")), QStringList({ "6" }));
     // The picked list and the current entry are left alone.

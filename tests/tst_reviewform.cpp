@@ -28,7 +28,7 @@ namespace {
 class ShowWatcher : public QObject
 {
 public:
-    explicit ShowWatcher(TFormTrackView* view)
+    explicit ShowWatcher(TFormTrackView *view)
         : view(view)
     {
         view->installEventFilter(this);
@@ -38,11 +38,11 @@ public:
     bool errorHiddenAtShow = false;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
+    bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == view && event->type() == QEvent::Show) {
             ++shows;
-            const TrackScene* scene = view->scene;
+            const TrackScene *scene = view->scene;
             normalHiddenAtShow
                 = !scene->NormalFibers().empty() && scene->NormalFibers().front()->hidden;
             errorHiddenAtShow
@@ -52,7 +52,7 @@ protected:
     }
 
 private:
-    TFormTrackView* view;
+    TFormTrackView *view;
 };
 
 } // namespace
@@ -81,12 +81,12 @@ private slots:
     void directoryAcceptTakesDisplayedDirectory();
 
 private:
-    template <typename T> T* child(const char* name) const
+    template <typename T> T *child(const char *name) const
     {
-        return window->findChild<T*>(QString::fromLatin1(name));
+        return window->findChild<T *>(QString::fromLatin1(name));
     }
 
-    TFormStrandsight* window = nullptr;
+    TFormStrandsight *window = nullptr;
 };
 
 void TestReviewForm::init()
@@ -110,10 +110,10 @@ void TestReviewForm::widgets_data()
 
     struct Row
     {
-        const char* name;
-        const char* className;
-        const char* parent;
-        const char* text;
+        const char *name;
+        const char *className;
+        const char *parent;
+        const char *text;
         QRect geometry;
     };
     const Row rows[] = {
@@ -156,7 +156,7 @@ void TestReviewForm::widgets_data()
         { "pushButton", "QPushButton", "groupBox", "Directory", QRect(0, 30, 91, 21) },
     };
     QCOMPARE(int(std::size(rows)), 37);
-    for (const Row& row : rows)
+    for (const Row &row : rows)
         QTest::newRow(row.name) << QString::fromLatin1(row.className)
                                 << QString::fromLatin1(row.parent) << QString::fromLatin1(row.text)
                                 << row.geometry;
@@ -170,19 +170,19 @@ void TestReviewForm::widgets()
     QFETCH(QRect, geometry);
 
     const QString name = QString::fromLatin1(QTest::currentDataTag());
-    const QList<QWidget*> found = window->findChildren<QWidget*>(name);
+    const QList<QWidget *> found = window->findChildren<QWidget *>(name);
     QCOMPARE(found.size(), 1);
-    QWidget* widget = found.front();
+    QWidget *widget = found.front();
     QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
     QVERIFY(widget->parentWidget());
     QCOMPARE(widget->parentWidget()->objectName(), parentName);
     QCOMPARE(widget->geometry(), geometry);
 
-    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+    if (auto *button = qobject_cast<QAbstractButton *>(widget))
         QCOMPARE(button->text(), text);
-    else if (auto* label = qobject_cast<QLabel*>(widget))
+    else if (auto *label = qobject_cast<QLabel *>(widget))
         QCOMPARE(label->text(), text);
-    else if (auto* group = qobject_cast<QGroupBox*>(widget))
+    else if (auto *group = qobject_cast<QGroupBox *>(widget))
         QCOMPARE(group->title(), text);
     else
         QVERIFY(text.isEmpty());
@@ -190,16 +190,16 @@ void TestReviewForm::widgets()
 
 void TestReviewForm::onlyLoadButtonsHaveTooltips()
 {
-    QCOMPARE(
-        child<QPushButton>("btLoadImage")->toolTip(), QStringLiteral("Load an image sequence."));
+    QCOMPARE(child<QPushButton>("btLoadImage")->toolTip(),
+             QStringLiteral("Load an image sequence."));
     QCOMPARE(child<QPushButton>("btLoadCorr")->toolTip(),
-        QStringLiteral("Load a set files containing non-error track data."));
+             QStringLiteral("Load a set files containing non-error track data."));
     QCOMPARE(child<QPushButton>("btLoadErr")->toolTip(),
-        QStringLiteral("Load a set of files containing error track data."));
+             QStringLiteral("Load a set of files containing error track data."));
     const QStringList withTips = { QStringLiteral("btLoadImage"), QStringLiteral("btLoadCorr"),
-        QStringLiteral("btLoadErr") };
-    const QList<QWidget*> all = window->findChildren<QWidget*>();
-    for (QWidget* widget : all) {
+                                   QStringLiteral("btLoadErr") };
+    const QList<QWidget *> all = window->findChildren<QWidget *>();
+    for (QWidget *widget : all) {
         if (!withTips.contains(widget->objectName()))
             QVERIFY2(widget->toolTip().isEmpty(), qPrintable(widget->objectName()));
     }
@@ -223,7 +223,7 @@ void TestReviewForm::windowIsFixedSize()
 void TestReviewForm::windowLook()
 {
     QCOMPARE(window->font().family(), QStringLiteral("Calibri"));
-    QWidget* central = child<QWidget>("centralwidget");
+    QWidget *central = child<QWidget>("centralwidget");
     QCOMPARE(central->font().family(), QStringLiteral("Calibri"));
     QCOMPARE(central->font().pointSize(), 8);
     QVERIFY(central->font().kerning());
@@ -259,10 +259,10 @@ void TestReviewForm::paletteOnWindowAndErrorGroup()
         { QPalette::ToolTipBase, QColor(255, 255, 220), QColor(255, 255, 220) },
         { QPalette::ToolTipText, QColor(0, 0, 0), QColor(0, 0, 0) },
     };
-    const QWidget* owners[] = { window, child<QGroupBox>("Error") };
-    for (const QWidget* owner : owners) {
+    const QWidget *owners[] = { window, child<QGroupBox>("Error") };
+    for (const QWidget *owner : owners) {
         const QPalette palette = owner->palette();
-        for (const Entry& entry : entries) {
+        for (const Entry &entry : entries) {
             QCOMPARE(palette.brush(QPalette::Active, entry.role).color(), entry.active);
             QCOMPARE(palette.brush(QPalette::Inactive, entry.role).color(), entry.active);
             QCOMPARE(palette.brush(QPalette::Disabled, entry.role).color(), entry.disabled);
@@ -273,16 +273,16 @@ void TestReviewForm::paletteOnWindowAndErrorGroup()
 
 void TestReviewForm::listsAndLabels()
 {
-    for (const char* name : { "lwCorr", "lwErr", "lwPick" }) {
-        auto* list = child<QListWidget>(name);
+    for (const char *name : { "lwCorr", "lwErr", "lwPick" }) {
+        auto *list = child<QListWidget>(name);
         QCOMPARE(list->selectionMode(), QAbstractItemView::MultiSelection);
         QVERIFY(list->isSortingEnabled());
         QCOMPARE(list->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
         QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
         QCOMPARE(list->count(), 0);
     }
-    for (const char* name : { "lbCorr", "lbError", "lbPick" }) {
-        auto* label = child<QLabel>(name);
+    for (const char *name : { "lbCorr", "lbError", "lbPick" }) {
+        auto *label = child<QLabel>(name);
         QVERIFY(label->autoFillBackground());
         QCOMPARE(label->frameShape(), QFrame::StyledPanel);
         QCOMPARE(label->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
@@ -292,19 +292,19 @@ void TestReviewForm::listsAndLabels()
 
 void TestReviewForm::groupBoxes()
 {
-    for (const char* name :
-        { "LoadTracks", "AllTracks", "groupBox", "Correct", "Error", "Save", "pickControls" }) {
-        auto* group = child<QGroupBox>(name);
+    for (const char *name :
+         { "LoadTracks", "AllTracks", "groupBox", "Correct", "Error", "Save", "pickControls" }) {
+        auto *group = child<QGroupBox>(name);
         QVERIFY(group->autoFillBackground());
         QCOMPARE(group->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
     }
-    auto* error = child<QGroupBox>("Error");
+    auto *error = child<QGroupBox>("Error");
     QVERIFY(!error->isFlat());
     QVERIFY(!error->isCheckable());
     QCOMPARE(error->maximumSize(), QSize(16777215, 151));
     QCOMPARE(child<QGroupBox>("AllTracks")->layoutDirection(), Qt::LeftToRight);
     QCOMPARE(child<QGroupBox>("Correct")->layoutDirection(), Qt::LeftToRight);
-    auto* directory = child<QPushButton>("pushButton");
+    auto *directory = child<QPushButton>("pushButton");
     QVERIFY(!directory->autoExclusive());
     QVERIFY(!directory->isDefault());
 }
@@ -312,14 +312,15 @@ void TestReviewForm::groupBoxes()
 void TestReviewForm::fonts()
 {
     const QString desk = QStringLiteral(".Helvetica Neue DeskInterface");
-    const QList<QWidget*> all = window->findChildren<QWidget*>();
+    const QList<QWidget *> all = window->findChildren<QWidget *>();
     int buttons = 0;
-    for (QWidget* widget : all) {
+    for (QWidget *widget : all) {
         const bool isButton
-            = qobject_cast<QPushButton*>(widget) || qobject_cast<QToolButton*>(widget);
-        const bool isList = qobject_cast<QListWidget*>(widget);
-        const bool isGroup = qobject_cast<QGroupBox*>(widget);
-        const bool isLabel = qobject_cast<QLabel*>(widget) && widget->objectName().startsWith("lb");
+            = qobject_cast<QPushButton *>(widget) || qobject_cast<QToolButton *>(widget);
+        const bool isList = qobject_cast<QListWidget *>(widget);
+        const bool isGroup = qobject_cast<QGroupBox *>(widget);
+        const bool isLabel
+            = qobject_cast<QLabel *>(widget) && widget->objectName().startsWith("lb");
         if (widget->objectName().isEmpty() || !(isButton || isList || isGroup || isLabel))
             continue;
         buttons += isButton;
@@ -334,7 +335,7 @@ void TestReviewForm::fonts()
 
 void TestReviewForm::viewWindowShownAtStart()
 {
-    TFormTrackView* view = window->ViewWindow();
+    TFormTrackView *view = window->ViewWindow();
     QVERIFY(view);
     QVERIFY(view->isVisible());
     QVERIFY(!view->parent());
@@ -373,8 +374,8 @@ void TestReviewForm::showHideButtonsReopenViewThenChangeMarkers()
     QVERIFY(window->LoadTrackSet({ normal }, false));
     QVERIFY(window->LoadTrackSet({ error }, true));
 
-    TFormTrackView* view = window->ViewWindow();
-    TrackScene* scene = view->scene;
+    TFormTrackView *view = window->ViewWindow();
+    TrackScene *scene = view->scene;
     if (startHidden)
         scene->HideAll();
     else
@@ -383,7 +384,7 @@ void TestReviewForm::showHideButtonsReopenViewThenChangeMarkers()
     QVERIFY(!view->isVisible());
 
     ShowWatcher watcher(view);
-    window->findChild<QPushButton*>(button)->click();
+    window->findChild<QPushButton *>(button)->click();
 
     QVERIFY(view->isVisible());
     QCOMPARE(watcher.shows, 1);
@@ -402,8 +403,8 @@ void TestReviewForm::directoryCancelKeepsWorkingDirectory()
     QString openedIn;
     bool directoryMode = false;
     QFileDialog::Options options;
-    ModalScript script({ [&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ModalScript script({ [&](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
         QVERIFY(dialog);
         title = dialog->windowTitle();
         openedIn = dialog->directory().absolutePath();
@@ -426,8 +427,8 @@ void TestReviewForm::directoryAcceptTakesDisplayedDirectory()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-    ModalScript script({ [&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ModalScript script({ [&](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
         QVERIFY(dialog);
         dialog->setDirectory(dir.path());
         // A subfolder highlighted, not entered: the displayed folder counts.

@@ -26,15 +26,15 @@ struct SeenBox
     QString text;
     Qt::TextFormat format = Qt::AutoText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QList<QAbstractButton*>::size_type buttons = 0;
+    QList<QAbstractButton *>::size_type buttons = 0;
     bool okButton = false;
     bool fixedSize = false;
 };
 
-ModalScript::Step ReadBox(SeenBox& box)
+ModalScript::Step ReadBox(SeenBox &box)
 {
-    return [&box](QWidget* modal) {
-        auto* message = qobject_cast<QMessageBox*>(modal);
+    return [&box](QWidget *modal) {
+        auto *message = qobject_cast<QMessageBox *>(modal);
         if (!message) {
             RejectDialog(modal);
             return;
@@ -51,9 +51,9 @@ ModalScript::Step ReadBox(SeenBox& box)
 }
 
 // Sends a key to whatever has the focus in the prompt, as a user's key press would.
-void PressKey(QWidget* dialog, Qt::Key key)
+void PressKey(QWidget *dialog, Qt::Key key)
 {
-    QWidget* target = dialog->focusWidget() ? dialog->focusWidget() : dialog;
+    QWidget *target = dialog->focusWidget() ? dialog->focusWidget() : dialog;
     QTest::keyClick(target, key);
 }
 
@@ -78,14 +78,14 @@ private slots:
 
 private:
     void PickTrack();
-    QAbstractButton* Button(const char* name) const
+    QAbstractButton *Button(const char *name) const
     {
-        return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
+        return window->findChild<QAbstractButton *>(QString::fromLatin1(name));
     }
     QString OutDir() const { return QDir(dir->filePath("out")).absolutePath(); }
 
-    TFormStrandsight* window = nullptr;
-    QTemporaryDir* dir = nullptr;
+    TFormStrandsight *window = nullptr;
+    QTemporaryDir *dir = nullptr;
 };
 
 void TestSaveDialogs::init()
@@ -111,7 +111,7 @@ void TestSaveDialogs::cleanup()
 
 void TestSaveDialogs::PickTrack()
 {
-    auto* list = window->findChild<QListWidget*>("lwCorr");
+    auto *list = window->findChild<QListWidget *>("lwCorr");
     list->selectAll();
     Button("btPickCorr")->click();
 }
@@ -148,7 +148,7 @@ void TestSaveDialogs::hintsAreRichTextInformationBoxes()
 
     SeenBox box;
     ModalScript script({ ReadBox(box) });
-    window->findChild<QAbstractButton*>(button)->click();
+    window->findChild<QAbstractButton *>(button)->click();
     QCOMPARE(script.Done(), 1);
     QVERIFY(!script.Failed());
     QCOMPARE(box.text, text);
@@ -162,7 +162,7 @@ void TestSaveDialogs::hintsAreRichTextInformationBoxes()
 
 void TestSaveDialogs::directoryDialogOpensInWorkingDirectory()
 {
-    ModalScript choose({ [this](QWidget* modal) { ChooseDirectory(modal, dir->path()); } });
+    ModalScript choose({ [this](QWidget *modal) { ChooseDirectory(modal, dir->path()); } });
     Button("pushButton")->click();
     QCOMPARE(window->WorkingDirectory(), QDir(dir->path()).absolutePath());
 
@@ -170,8 +170,8 @@ void TestSaveDialogs::directoryDialogOpensInWorkingDirectory()
     QString openedIn;
     QFileDialog::FileMode mode = QFileDialog::AnyFile;
     QFileDialog::Options options;
-    ModalScript script({ [&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ModalScript script({ [&](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
         QVERIFY(dialog);
         openedIn = dialog->directory().absolutePath();
         mode = dialog->fileMode();
@@ -191,32 +191,32 @@ void TestSaveDialogs::typedBaseFilenameKeepsOnlyAllowedCharacters()
 {
     PickTrack();
     QString typed;
-    ModalScript script({ [this](QWidget* modal) { ChooseDirectory(modal, OutDir()); },
-        [&typed](QWidget* modal) {
-            auto* dialog = qobject_cast<BaseFilenameDialog*>(modal);
-            QVERIFY(dialog);
-            QTest::keyClicks(dialog->nameEdit, "my file.txt");
-            typed = dialog->nameEdit->text();
-            dialog->submitButton->click();
-        } });
+    ModalScript script({ [this](QWidget *modal) { ChooseDirectory(modal, OutDir()); },
+                         [&typed](QWidget *modal) {
+                             auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
+                             QVERIFY(dialog);
+                             QTest::keyClicks(dialog->nameEdit, "my file.txt");
+                             typed = dialog->nameEdit->text();
+                             dialog->submitButton->click();
+                         } });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 2);
     QCOMPARE(typed, QStringLiteral("myfiletxt"));
     QCOMPARE(QDir(OutDir()).entryList(QDir::Files),
-        QStringList({ "myfiletxt0.txt", "myfiletxt1.txt", "myfiletxt2.txt" }));
+             QStringList({ "myfiletxt0.txt", "myfiletxt1.txt", "myfiletxt2.txt" }));
 }
 
 void TestSaveDialogs::enterSubmitsBaseFilename()
 {
     PickTrack();
-    ModalScript script({ [this](QWidget* modal) { ChooseDirectory(modal, OutDir()); },
-        [](QWidget* modal) {
-            auto* dialog = qobject_cast<BaseFilenameDialog*>(modal);
-            QVERIFY(dialog);
-            dialog->nameEdit->setText("base");
-            dialog->nameEdit->setFocus();
-            PressKey(dialog, Qt::Key_Return);
-        } });
+    ModalScript script({ [this](QWidget *modal) { ChooseDirectory(modal, OutDir()); },
+                         [](QWidget *modal) {
+                             auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
+                             QVERIFY(dialog);
+                             dialog->nameEdit->setText("base");
+                             dialog->nameEdit->setFocus();
+                             PressKey(dialog, Qt::Key_Return);
+                         } });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 2);
     QVERIFY(!script.Failed());
@@ -226,13 +226,13 @@ void TestSaveDialogs::enterSubmitsBaseFilename()
 void TestSaveDialogs::escapeCancelsBaseFilename()
 {
     PickTrack();
-    ModalScript script({ [this](QWidget* modal) { ChooseDirectory(modal, OutDir()); },
-        [](QWidget* modal) {
-            auto* dialog = qobject_cast<BaseFilenameDialog*>(modal);
-            QVERIFY(dialog);
-            dialog->nameEdit->setText("base");
-            PressKey(dialog, Qt::Key_Escape);
-        } });
+    ModalScript script({ [this](QWidget *modal) { ChooseDirectory(modal, OutDir()); },
+                         [](QWidget *modal) {
+                             auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
+                             QVERIFY(dialog);
+                             dialog->nameEdit->setText("base");
+                             PressKey(dialog, Qt::Key_Escape);
+                         } });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 2);
     QVERIFY(!script.Failed());
@@ -243,17 +243,17 @@ void TestSaveDialogs::enterInOverwriteWarningCancels()
 {
     PickTrack();
     QVERIFY(WriteText(QDir(OutDir()).filePath("base1.txt"), "old"));
-    ModalScript script({ [this](QWidget* modal) { ChooseDirectory(modal, OutDir()); },
-        [](QWidget* modal) {
-            auto* dialog = qobject_cast<BaseFilenameDialog*>(modal);
-            QVERIFY(dialog);
-            dialog->nameEdit->setText("base");
-            dialog->submitButton->click();
-        },
-        [](QWidget* modal) {
-            QVERIFY(qobject_cast<OverwriteConfirmDialog*>(modal));
-            PressKey(modal, Qt::Key_Return);
-        } });
+    ModalScript script({ [this](QWidget *modal) { ChooseDirectory(modal, OutDir()); },
+                         [](QWidget *modal) {
+                             auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
+                             QVERIFY(dialog);
+                             dialog->nameEdit->setText("base");
+                             dialog->submitButton->click();
+                         },
+                         [](QWidget *modal) {
+                             QVERIFY(qobject_cast<OverwriteConfirmDialog *>(modal));
+                             PressKey(modal, Qt::Key_Return);
+                         } });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 3);
     QVERIFY(!script.Failed());
@@ -265,14 +265,14 @@ void TestSaveDialogs::escapeInOverwriteWarningCancels()
 {
     PickTrack();
     QVERIFY(WriteText(QDir(OutDir()).filePath("base0.txt"), "old"));
-    ModalScript script({ [this](QWidget* modal) { ChooseDirectory(modal, OutDir()); },
-        [](QWidget* modal) {
-            auto* dialog = qobject_cast<BaseFilenameDialog*>(modal);
-            QVERIFY(dialog);
-            dialog->nameEdit->setText("base");
-            dialog->submitButton->click();
-        },
-        [](QWidget* modal) { PressKey(modal, Qt::Key_Escape); } });
+    ModalScript script({ [this](QWidget *modal) { ChooseDirectory(modal, OutDir()); },
+                         [](QWidget *modal) {
+                             auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
+                             QVERIFY(dialog);
+                             dialog->nameEdit->setText("base");
+                             dialog->submitButton->click();
+                         },
+                         [](QWidget *modal) { PressKey(modal, Qt::Key_Escape); } });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 3);
     QCOMPARE(ReadAll(QDir(OutDir()).filePath("base0.txt")), QByteArray("old"));

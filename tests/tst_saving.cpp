@@ -29,22 +29,22 @@ struct SeenBox
     QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
-ModalScript::Step ChooseSaveDirectory(const QString& directory, QString* title = nullptr)
+ModalScript::Step ChooseSaveDirectory(const QString &directory, QString *title = nullptr)
 {
-    return [directory, title](QWidget* modal) {
+    return [directory, title](QWidget *modal) {
         if (title)
             *title = modal->windowTitle();
         ChooseDirectory(modal, directory);
     };
 }
 
-ModalScript::Step SubmitBase(const QString& base)
+ModalScript::Step SubmitBase(const QString &base)
 {
-    return [base](QWidget* modal) {
-        auto* dialog = qobject_cast<BaseFilenameDialog*>(modal);
+    return [base](QWidget *modal) {
+        auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
         if (!dialog) {
-            qWarning(
-                "expected the base filename dialog, got a %s", modal->metaObject()->className());
+            qWarning("expected the base filename dialog, got a %s",
+                     modal->metaObject()->className());
             RejectDialog(modal);
             return;
         }
@@ -55,8 +55,8 @@ ModalScript::Step SubmitBase(const QString& base)
 
 ModalScript::Step AnswerOverwrite(bool proceed)
 {
-    return [proceed](QWidget* modal) {
-        auto* dialog = qobject_cast<OverwriteConfirmDialog*>(modal);
+    return [proceed](QWidget *modal) {
+        auto *dialog = qobject_cast<OverwriteConfirmDialog *>(modal);
         if (!dialog) {
             qWarning("expected the overwrite warning, got a %s", modal->metaObject()->className());
             RejectDialog(modal);
@@ -68,13 +68,13 @@ ModalScript::Step AnswerOverwrite(bool proceed)
 
 ModalScript::Step Cancel()
 {
-    return [](QWidget* modal) { RejectDialog(modal); };
+    return [](QWidget *modal) { RejectDialog(modal); };
 }
 
-ModalScript::Step ReadBox(SeenBox& box)
+ModalScript::Step ReadBox(SeenBox &box)
 {
-    return [&box](QWidget* modal) {
-        auto* message = qobject_cast<QMessageBox*>(modal);
+    return [&box](QWidget *modal) {
+        auto *message = qobject_cast<QMessageBox *>(modal);
         if (!message) {
             qWarning("expected a message box, got a %s", modal->metaObject()->className());
             RejectDialog(modal);
@@ -115,22 +115,22 @@ private slots:
     void pickedIdMissingFromTableWritesNoLine();
 
 private:
-    void Pick(const QStringList& corr, const QStringList& err);
-    QString MakeDir(const QString& name) const;
-    static QStringList Entries(const QString& directory);
+    void Pick(const QStringList &corr, const QStringList &err);
+    QString MakeDir(const QString &name) const;
+    static QStringList Entries(const QString &directory);
     // The expected content of file image of a set holding tracks ids.
-    QByteArray Expected(const QList<unsigned int>& ids, int image, bool error) const;
-    QAbstractButton* Button(const char* name) const
+    QByteArray Expected(const QList<unsigned int> &ids, int image, bool error) const;
+    QAbstractButton *Button(const char *name) const
     {
-        return window->findChild<QAbstractButton*>(QString::fromLatin1(name));
+        return window->findChild<QAbstractButton *>(QString::fromLatin1(name));
     }
-    QListWidget* List(const char* name) const
+    QListWidget *List(const char *name) const
     {
-        return window->findChild<QListWidget*>(QString::fromLatin1(name));
+        return window->findChild<QListWidget *>(QString::fromLatin1(name));
     }
 
-    TFormStrandsight* window = nullptr;
-    QTemporaryDir* dir = nullptr;
+    TFormStrandsight *window = nullptr;
+    QTemporaryDir *dir = nullptr;
 };
 
 // Non-error tracks 3, 5 and 12, error tracks 7 and 8, over 12 images. Track 12
@@ -170,33 +170,33 @@ void TestSaving::cleanup()
     dir = nullptr;
 }
 
-void TestSaving::Pick(const QStringList& corr, const QStringList& err)
+void TestSaving::Pick(const QStringList &corr, const QStringList &err)
 {
     List("lwCorr")->clearSelection();
     List("lwErr")->clearSelection();
-    for (const QString& id : corr)
+    for (const QString &id : corr)
         List("lwCorr")->findItems(id, Qt::MatchExactly).front()->setSelected(true);
-    for (const QString& id : err)
+    for (const QString &id : err)
         List("lwErr")->findItems(id, Qt::MatchExactly).front()->setSelected(true);
     Button("btPickCorr")->click();
     Button("btPickErr")->click();
 }
 
-QString TestSaving::MakeDir(const QString& name) const
+QString TestSaving::MakeDir(const QString &name) const
 {
     QDir(dir->path()).mkpath(name);
     return QDir(dir->filePath(name)).absolutePath();
 }
 
-QStringList TestSaving::Entries(const QString& directory)
+QStringList TestSaving::Entries(const QString &directory)
 {
-    return QDir(directory).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                     QDir::Name);
 }
 
-QByteArray TestSaving::Expected(const QList<unsigned int>& ids, int image, bool error) const
+QByteArray TestSaving::Expected(const QList<unsigned int> &ids, int image, bool error) const
 {
-    const TrackTable& table
+    const TrackTable &table
         = error ? window->ViewWindow()->errTracks : window->ViewWindow()->corrTracks;
     QByteArray text;
     for (const unsigned int id : ids) {
@@ -220,7 +220,7 @@ void TestSaving::saveWritesPickedTracksOfEachKind()
     QString firstTitle;
     QString secondTitle;
     ModalScript script({ ChooseSaveDirectory(normalDir, &firstTitle), SubmitBase("picks"),
-        ChooseSaveDirectory(errorDir, &secondTitle), SubmitBase("picks") });
+                         ChooseSaveDirectory(errorDir, &secondTitle), SubmitBase("picks") });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 4);
     QVERIFY(!script.Failed());
@@ -238,7 +238,7 @@ void TestSaving::saveWritesPickedTracksOfEachKind()
     }
     // Spot checks against the data written in init: track 3 before track 12.
     QCOMPARE(ReadAll(QDir(normalDir).filePath("picks00.txt")),
-        TrackRecord(0, 3, 3) + TrackRecord(0, 12, 12));
+             TrackRecord(0, 3, 3) + TrackRecord(0, 12, 12));
     QCOMPARE(ReadAll(QDir(normalDir).filePath("picks01.txt")), TrackRecord(1, 3, 3));
     QCOMPARE(ReadAll(QDir(errorDir).filePath("picks11.txt")), QByteArray());
     // Saving changes nothing in the window.
@@ -251,7 +251,7 @@ void TestSaving::saveInvertWritesAllButPicked()
     const QString normalDir = MakeDir("outNormal");
     const QString errorDir = MakeDir("outError");
     ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase("rest"),
-        ChooseSaveDirectory(errorDir), SubmitBase("rest") });
+                         ChooseSaveDirectory(errorDir), SubmitBase("rest") });
     Button("btSaveInv")->click();
     QCOMPARE(script.Done(), 4);
     QVERIFY(!script.Failed());
@@ -272,7 +272,7 @@ void TestSaving::saveInvertWithOnlyNonErrorPicksWritesNoErrorSet()
     QVERIFY(!script.Failed());
     QCOMPARE(Entries(normalDir).size(), kImages);
     QCOMPARE(ReadAll(QDir(normalDir).filePath("rest00.txt")),
-        TrackRecord(0, 3, 3) + TrackRecord(0, 12, 12));
+             TrackRecord(0, 3, 3) + TrackRecord(0, 12, 12));
 }
 
 void TestSaving::saveInvertWithAllPickedWritesEmptyFiles()
@@ -284,7 +284,7 @@ void TestSaving::saveInvertWithAllPickedWritesEmptyFiles()
     QCOMPARE(script.Done(), 2);
     const QStringList entries = Entries(normalDir);
     QCOMPARE(entries.size(), kImages);
-    for (const QString& name : entries)
+    for (const QString &name : entries)
         QVERIFY(QFileInfo(QDir(normalDir).filePath(name)).size() == 0);
 }
 
@@ -295,16 +295,16 @@ void TestSaving::existingFileWarnsAndCancelWritesNothing()
     QVERIFY(WriteText(QDir(normalDir).filePath("picks03.txt"), "old"));
     QString warning;
     ModalScript script(
-        { ChooseSaveDirectory(normalDir), SubmitBase("picks"), [&warning](QWidget* modal) {
-             if (auto* dialog = qobject_cast<OverwriteConfirmDialog*>(modal))
+        { ChooseSaveDirectory(normalDir), SubmitBase("picks"), [&warning](QWidget *modal) {
+             if (auto *dialog = qobject_cast<OverwriteConfirmDialog *>(modal))
                  warning = dialog->message->text();
              AnswerOverwrite(false)(modal);
          } });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 3);
     QVERIFY(!script.Failed());
-    QCOMPARE(
-        warning, QStringLiteral("Saving will overwrite existing files in the save directory."));
+    QCOMPARE(warning,
+             QStringLiteral("Saving will overwrite existing files in the save directory."));
     QCOMPARE(Entries(normalDir), QStringList({ "picks03.txt" }));
     QCOMPARE(ReadAll(QDir(normalDir).filePath("picks03.txt")), QByteArray("old"));
 }
@@ -371,11 +371,11 @@ void TestSaving::emptyBaseFilenameAsksAgain()
     SeenBox box;
     QString textOnSecondRun = QStringLiteral("unset");
     ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase(QString()), ReadBox(box),
-        [&textOnSecondRun](QWidget* modal) {
-            if (auto* dialog = qobject_cast<BaseFilenameDialog*>(modal))
-                textOnSecondRun = dialog->nameEdit->text();
-            SubmitBase("again")(modal);
-        } });
+                         [&textOnSecondRun](QWidget *modal) {
+                             if (auto *dialog = qobject_cast<BaseFilenameDialog *>(modal))
+                                 textOnSecondRun = dialog->nameEdit->text();
+                             SubmitBase("again")(modal);
+                         } });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 4);
     QVERIFY(!script.Failed());
@@ -392,7 +392,7 @@ void TestSaving::sameDirectoryAndBaseForBothKinds()
     Pick({ "3" }, { "8" });
     const QString out = MakeDir("out");
     ModalScript script({ ChooseSaveDirectory(out), SubmitBase("same"), ChooseSaveDirectory(out),
-        SubmitBase("same"), AnswerOverwrite(true) });
+                         SubmitBase("same"), AnswerOverwrite(true) });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 5);
     QVERIFY(!script.Failed());
@@ -415,8 +415,8 @@ void TestSaving::subdirectoryInPlaceOfTargetFails()
     QCOMPARE(box.text, QStringLiteral("Failed to create file \"picks03.txt\""));
     // The files before the failure stay, none after it is written, and no
     // temporary file is left behind.
-    QCOMPARE(
-        Entries(out), QStringList({ "picks00.txt", "picks01.txt", "picks02.txt", "picks03.txt" }));
+    QCOMPARE(Entries(out),
+             QStringList({ "picks00.txt", "picks01.txt", "picks02.txt", "picks03.txt" }));
     QVERIFY(QFileInfo(QDir(out).filePath("picks03.txt")).isDir());
 }
 
@@ -425,14 +425,14 @@ void TestSaving::noImagesRefusesBeforeAnyPrompt()
     QVERIFY(window->LoadImageFiles({}));
     QCOMPARE(window->ViewWindow()->ImageCount(), 0);
     Pick({ "3" }, { "7" });
-    for (const char* slot : { "btSave", "btSaveInv" }) {
+    for (const char *slot : { "btSave", "btSaveInv" }) {
         SeenBox box;
         ModalScript script({ ReadBox(box) });
         Button(slot)->click();
         QCOMPARE(script.Done(), 1);
         QVERIFY(!script.Failed());
-        QCOMPARE(
-            box.text, QStringLiteral("No images are loaded, so no track files can be written."));
+        QCOMPARE(box.text,
+                 QStringLiteral("No images are loaded, so no track files can be written."));
         QCOMPARE(box.icon, QMessageBox::Information);
         QVERIFY(box.title.isEmpty());
     }
@@ -450,11 +450,11 @@ void TestSaving::noPicksGivesHintFirst()
     QCOMPARE(script.Done(), 1);
     QCOMPARE(second.Done(), 1);
     QCOMPARE(save.text,
-        QStringLiteral("Move the tracks you <u>do</u> want to be saved into the "
-                       "\"Picked Tracks\" list."));
+             QStringLiteral("Move the tracks you <u>do</u> want to be saved into the "
+                            "\"Picked Tracks\" list."));
     QCOMPARE(invert.text,
-        QStringLiteral("Move the tracks you <u>do not</u> want to be saved into "
-                       "the \"Picked Tracks\" list."));
+             QStringLiteral("Move the tracks you <u>do not</u> want to be saved into "
+                            "the \"Picked Tracks\" list."));
 }
 
 void TestSaving::writeTrackSetNamesFailedFile()
