@@ -30,7 +30,9 @@ public:
         , total(total)
     {
         dialog.setObjectName(QStringLiteral("loadProgress"));
-        dialog.setWindowModality(Qt::WindowModal);
+        // Application modal: the view window must not start a track or step
+        // images while a load is about to replace what they work on.
+        dialog.setWindowModality(Qt::ApplicationModal);
         dialog.setMinimumDuration(500);
         // Without auto-reset the last step cannot clear a cancellation made
         // while it ran, and the dialog stays until the load is done.

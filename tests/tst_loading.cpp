@@ -418,7 +418,7 @@ void TestLoading::cancelledImageLoadKeepsEarlierImages()
     QVERIFY(!window->LoadImageFiles(WriteImages(dir->path(), 6, 64, 48, "new")));
     QVERIFY(progress.found);
     QCOMPARE(progress.label, QStringLiteral("Loading images: file 1 of 6"));
-    QCOMPARE(progress.modality, Qt::WindowModal);
+    QCOMPARE(progress.modality, Qt::ApplicationModal);
     QCOMPARE(progress.minimumDuration, 500);
     QCOMPARE(progress.parent, window);
 
