@@ -529,7 +529,7 @@ int RunParent(int reps, bool quick)
     SampleOptions saveImages = tracks;
     saveImages.tracksOnly = false;
     saveImages.imagesOnly = true;
-    saveImages.width = saveImages.height = 16;
+    saveImages.width = saveImages.height = 32;
     saveImages.format = SampleOptions::Png;
 
     QStringList rows;
