@@ -38,13 +38,13 @@ QTextStream out(stdout);
 
 // ---- measuring -------------------------------------------------------------
 
-qint64 StatusKb(const char* field)
+qint64 StatusKb(const char *field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray& line : lines) {
+    for (const QByteArray &line : lines) {
         if (line.startsWith(field))
             return line.mid(static_cast<qsizetype>(strlen(field)))
                 .trimmed()
@@ -68,7 +68,7 @@ double Median(std::vector<double> values)
 }
 
 // What a child reports: one line of key=value pairs.
-void Report(double medianMs, const QString& extra = {})
+void Report(double medianMs, const QString &extra = {})
 {
     out << "RESULT ms=" << medianMs << " peakkb=" << PeakKb();
     if (!extra.isEmpty())
@@ -76,22 +76,22 @@ void Report(double medianMs, const QString& extra = {})
     out << Qt::endl;
 }
 
-QStringList FilesIn(const QString& directory)
+QStringList FilesIn(const QString &directory)
 {
     QDir dir(directory);
     QStringList files;
-    for (const QString& name : dir.entryList(QDir::Files, QDir::Name))
+    for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
         files << dir.absoluteFilePath(name);
     return files;
 }
 
-QGraphicsView* ViewOf(TFormStrandsight& window)
+QGraphicsView *ViewOf(TFormStrandsight &window)
 {
-    return window.ViewWindow()->findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+    return window.ViewWindow()->findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
 }
 
 // Makes the view window's graphics view show exactly width x height pixels.
-void SizeViewport(QWidget* window, QGraphicsView* view, int width, int height)
+void SizeViewport(QWidget *window, QGraphicsView *view, int width, int height)
 {
     window->show();
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -104,7 +104,7 @@ void SizeViewport(QWidget* window, QGraphicsView* view, int width, int height)
 
 // ---- children: the program's paths -----------------------------------------
 
-int ImagesOurs(const QString& data, int reps)
+int ImagesOurs(const QString &data, int reps)
 {
     const QStringList files = FilesIn(data + QStringLiteral("/images"));
     TFormStrandsight window;
@@ -126,7 +126,7 @@ int ImagesOurs(const QString& data, int reps)
     return 0;
 }
 
-int ImagesBaseline(const QString& data, int reps)
+int ImagesBaseline(const QString &data, int reps)
 {
     const QStringList files = FilesIn(data + QStringLiteral("/images"));
     ImageSequence::AllowLargeImages();
@@ -138,31 +138,31 @@ int ImagesBaseline(const QString& data, int reps)
         timer.start();
         std::vector<QImage> images;
         images.reserve(files.size());
-        for (const QString& file : files)
+        for (const QString &file : files)
             images.emplace_back(file);
         times.push_back(timer.nsecsElapsed() / 1e6);
         decodedBytes = 0;
-        for (const QImage& image : images)
+        for (const QImage &image : images)
             decodedBytes += image.sizeInBytes();
         if (r == 0)
             firstPeak = PeakKb();
     }
     Report(Median(times),
-        QStringLiteral("decodedbytes=%1 firstpeakkb=%2").arg(decodedBytes).arg(firstPeak));
+           QStringLiteral("decodedbytes=%1 firstpeakkb=%2").arg(decodedBytes).arg(firstPeak));
     return 0;
 }
 
-int StepsOurs(const QString& data, int reps)
+int StepsOurs(const QString &data, int reps)
 {
     TFormStrandsight window;
     if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images"))))
         return 2;
     if (!window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
         return 2;
-    TFormTrackView* viewWindow = window.ViewWindow();
-    QGraphicsView* view = ViewOf(window);
+    TFormTrackView *viewWindow = window.ViewWindow();
+    QGraphicsView *view = ViewOf(window);
     SizeViewport(viewWindow, view, 800, 600);
-    auto* slider = viewWindow->findChild<QSlider*>(QStringLiteral("hsImage"));
+    auto *slider = viewWindow->findChild<QSlider *>(QStringLiteral("hsImage"));
     const int count = viewWindow->ImageCount();
     view->viewport()->repaint();
 
@@ -176,9 +176,9 @@ int StepsOurs(const QString& data, int reps)
         times.push_back(timer.nsecsElapsed() / 1e6);
     }
     Report(Median(times),
-        QStringLiteral("viewport=%1x%2")
-            .arg(view->viewport()->width())
-            .arg(view->viewport()->height()));
+           QStringLiteral("viewport=%1x%2")
+               .arg(view->viewport()->width())
+               .arg(view->viewport()->height()));
     return 0;
 }
 
@@ -188,17 +188,17 @@ int StepsOurs(const QString& data, int reps)
 class BareScene : public QGraphicsScene
 {
 public:
-    const QImage* background = nullptr;
+    const QImage *background = nullptr;
 
 protected:
-    void drawBackground(QPainter* painter, const QRectF&) override
+    void drawBackground(QPainter *painter, const QRectF &) override
     {
         if (background)
             painter->drawImage(sceneRect(), *background);
     }
 };
 
-int StepsBaseline(const QString& data, int reps)
+int StepsBaseline(const QString &data, int reps)
 {
     std::vector<QImage> images;
     std::vector<unsigned int> failed;
@@ -210,15 +210,15 @@ int StepsBaseline(const QString& data, int reps)
 
     BareScene scene;
     scene.setItemIndexMethod(QGraphicsScene::NoIndex);
-    std::vector<std::pair<QGraphicsEllipseItem*, const PointMap*>> items;
-    for (const auto& [id, points] : table) {
-        auto* item = new QGraphicsEllipseItem(-10, -10, 20, 20);
+    std::vector<std::pair<QGraphicsEllipseItem *, const PointMap *>> items;
+    for (const auto &[id, points] : table) {
+        auto *item = new QGraphicsEllipseItem(-10, -10, 20, 20);
         item->setBrush(QColor::fromHsv(static_cast<int>(id % 360), 200, 200));
         scene.addItem(item);
         items.emplace_back(item, &points);
     }
     QMainWindow window;
-    auto* view = new QGraphicsView(&scene);
+    auto *view = new QGraphicsView(&scene);
     view->setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
     view->setRenderHint(QPainter::Antialiasing);
     window.setCentralWidget(view);
@@ -228,8 +228,8 @@ int StepsBaseline(const QString& data, int reps)
     auto step = [&](int image) {
         scene.background = &images[static_cast<size_t>(image)];
         scene.setSceneRect(0, 0, images[static_cast<size_t>(image)].width(),
-            images[static_cast<size_t>(image)].height());
-        for (auto& [item, points] : items) {
+                           images[static_cast<size_t>(image)].height());
+        for (auto &[item, points] : items) {
             const auto p = points->find(static_cast<unsigned int>(image));
             if (p == points->end()) {
                 item->setVisible(false);
@@ -255,7 +255,7 @@ int StepsBaseline(const QString& data, int reps)
     return 0;
 }
 
-int TracksOurs(const QString& data, int reps)
+int TracksOurs(const QString &data, int reps)
 {
     const QStringList files = FilesIn(data + QStringLiteral("/tracks/normal"));
     TFormStrandsight window;
@@ -275,13 +275,13 @@ int TracksOurs(const QString& data, int reps)
             firstDeltaKb = RssKb() - before;
     }
     qint64 points = 0;
-    for (const auto& track : window.ViewWindow()->corrTracks)
+    for (const auto &track : window.ViewWindow()->corrTracks)
         points += static_cast<qint64>(track.second.size());
     Report(Median(times), QStringLiteral("points=%1 deltakb=%2").arg(points).arg(firstDeltaKb));
     return 0;
 }
 
-int TracksBaseline(const QString& data, int reps)
+int TracksBaseline(const QString &data, int reps)
 {
     const QStringList files = FilesIn(data + QStringLiteral("/tracks/normal"));
     std::vector<double> times;
@@ -289,8 +289,8 @@ int TracksBaseline(const QString& data, int reps)
         QElapsedTimer timer;
         timer.start();
         long long records = 0;
-        for (const QString& file : files) {
-            FILE* f = std::fopen(file.toLocal8Bit().constData(), "rb");
+        for (const QString &file : files) {
+            FILE *f = std::fopen(file.toLocal8Bit().constData(), "rb");
             if (!f)
                 return 2;
             float x = 0, y = 0;
@@ -312,16 +312,16 @@ int TracksBaseline(const QString& data, int reps)
 }
 
 // Saving needs one image per file written: the data set for it has tiny slices.
-int SaveOurs(const QString& data, const QString& target, int reps)
+int SaveOurs(const QString &data, const QString &target, int reps)
 {
     TFormStrandsight window;
     if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images"))))
         return 2;
     if (!window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
         return 2;
-    const TrackTable& table = window.ViewWindow()->corrTracks;
+    const TrackTable &table = window.ViewWindow()->corrTracks;
     std::vector<unsigned int> ids;
-    for (const auto& track : table)
+    for (const auto &track : table)
         ids.push_back(track.first);
     std::vector<double> times;
     for (int r = 0; r < reps; ++r) {
@@ -336,14 +336,14 @@ int SaveOurs(const QString& data, const QString& target, int reps)
     return 0;
 }
 
-int SaveBaseline(const QString& data, const QString& target, int reps)
+int SaveBaseline(const QString &data, const QString &target, int reps)
 {
     TrackTable table;
     const QStringList files = FilesIn(data + QStringLiteral("/tracks/normal"));
     for (int i = 0; i < files.size(); ++i)
         ReadTrackFile(files[i].toLocal8Bit(), table, static_cast<unsigned int>(i));
     std::vector<unsigned int> ids;
-    for (const auto& track : table)
+    for (const auto &track : table)
         ids.push_back(track.first);
     const QStringList names = SaveFileNames(QStringLiteral("plain"), files.size());
     std::vector<double> times;
@@ -351,16 +351,16 @@ int SaveBaseline(const QString& data, const QString& target, int reps)
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < names.size(); ++i) {
-            FILE* f = std::fopen(
-                QDir(target).absoluteFilePath(names[i]).toLocal8Bit().constData(), "wb");
+            FILE *f = std::fopen(QDir(target).absoluteFilePath(names[i]).toLocal8Bit().constData(),
+                                 "wb");
             if (!f)
                 return 2;
             for (const unsigned int id : ids) {
-                const PointMap& points = table.find(id)->second;
+                const PointMap &points = table.find(id)->second;
                 const auto p = points.find(static_cast<unsigned int>(i));
                 if (p != points.end())
                     std::fprintf(f, "%f\t%f\t%d\n", static_cast<double>(p->second.x),
-                        static_cast<double>(p->second.y), static_cast<int>(id));
+                                 static_cast<double>(p->second.y), static_cast<int>(id));
             }
             std::fclose(f);
         }
@@ -371,19 +371,20 @@ int SaveBaseline(const QString& data, const QString& target, int reps)
 }
 
 // Show/hide, show-picked and mask over many markers: reported, no baseline.
-int Visibility(const QString& data, const QString& what, int reps)
+int Visibility(const QString &data, const QString &what, int reps)
 {
     TFormStrandsight window;
     if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images"))))
         return 2;
     if (!window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
         return 2;
-    TFormTrackView* viewWindow = window.ViewWindow();
-    QGraphicsView* view = ViewOf(window);
+    TFormTrackView *viewWindow = window.ViewWindow();
+    QGraphicsView *view = ViewOf(window);
     SizeViewport(viewWindow, view, 800, 600);
-    TrackScene* scene = viewWindow->scene;
-    auto button
-        = [&](const char* name) { return window.findChild<QAbstractButton*>(QLatin1String(name)); };
+    TrackScene *scene = viewWindow->scene;
+    auto button = [&](const char *name) {
+        return window.findChild<QAbstractButton *>(QLatin1String(name));
+    };
 
     std::vector<double> times;
     for (int r = 0; r < reps; ++r) {
@@ -396,7 +397,7 @@ int Visibility(const QString& data, const QString& what, int reps)
             view->viewport()->repaint();
         } else if (what == QLatin1String("showpick")) {
             // Half the tracks picked, as a user picking a large cluster would.
-            auto* corr = window.findChild<QListWidget*>(QStringLiteral("lwCorr"));
+            auto *corr = window.findChild<QListWidget *>(QStringLiteral("lwCorr"));
             button("btRemoveAllPick")->click();
             corr->clearSelection();
             for (int i = 0; i < corr->count(); i += 2)
@@ -413,7 +414,7 @@ int Visibility(const QString& data, const QString& what, int reps)
             area.addRect(QRectF(rect.topLeft(), QSizeF(rect.width() / 2, rect.height())));
             scene->setSelectionArea(area);
             timer.start();
-            viewWindow->findChild<QToolButton*>(QStringLiteral("btMask"))->click();
+            viewWindow->findChild<QToolButton *>(QStringLiteral("btMask"))->click();
             view->viewport()->repaint();
         }
         times.push_back(timer.nsecsElapsed() / 1e6);
@@ -422,7 +423,7 @@ int Visibility(const QString& data, const QString& what, int reps)
     return 0;
 }
 
-int RunChild(const QStringList& args)
+int RunChild(const QStringList &args)
 {
     // child SCENARIO VARIANT DATA [TARGET] REPS
     const QString scenario = args.value(0);
@@ -453,12 +454,12 @@ struct Measure
     QMap<QString, QString> extra;
 };
 
-Measure RunMeasure(const QStringList& childArgs)
+Measure RunMeasure(const QStringList &childArgs)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
-        QStringList { QStringLiteral("--child") } + childArgs);
+                QStringList { QStringLiteral("--child") } + childArgs);
     Measure m;
     if (!child.waitForFinished(30 * 60 * 1000) || child.exitCode() != 0) {
         out << "  (failed: " << childArgs.join(' ') << ", exit " << child.exitCode() << ")"
@@ -466,14 +467,14 @@ Measure RunMeasure(const QStringList& childArgs)
         return m;
     }
     const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
-    for (const QByteArray& line : lines) {
+    for (const QByteArray &line : lines) {
         if (!line.startsWith("RESULT "))
             continue;
-        for (const QByteArray& pair : line.mid(7).split(' ')) {
+        for (const QByteArray &pair : line.mid(7).split(' ')) {
             const int eq = pair.indexOf('=');
             if (eq > 0)
-                m.extra.insert(
-                    QString::fromLatin1(pair.left(eq)), QString::fromLatin1(pair.mid(eq + 1)));
+                m.extra.insert(QString::fromLatin1(pair.left(eq)),
+                               QString::fromLatin1(pair.mid(eq + 1)));
         }
         m.ok = true;
     }
@@ -482,7 +483,7 @@ Measure RunMeasure(const QStringList& childArgs)
     return m;
 }
 
-bool MakeData(const QString& dir, SampleOptions options)
+bool MakeData(const QString &dir, SampleOptions options)
 {
     QElapsedTimer timer;
     timer.start();
@@ -533,8 +534,8 @@ int RunParent(int reps, bool quick)
     saveImages.format = SampleOptions::Png;
 
     QStringList rows;
-    auto row = [&](const QString& scenario, const QString& size, const Measure& ours,
-                   const Measure& base, const QString& note) {
+    auto row = [&](const QString &scenario, const QString &size, const Measure &ours,
+                   const Measure &base, const QString &note) {
         QString line;
         QTextStream s(&line);
         const QString baseMs = base.ok ? QString::number(base.ms, 'f', 1) : QStringLiteral("-");
@@ -575,7 +576,7 @@ int RunParent(int reps, bool quick)
                 .arg(1.15)
                 .arg(firstPeakMb - 1.15 * decodedMb, 0, 'f', 0)
                 .arg(base.extra.value(QStringLiteral("firstpeakkb")).toDouble() / 1024.0, 0, 'f',
-                    0));
+                     0));
     }
 
     for (const int count : stepTracks) {
@@ -596,8 +597,8 @@ int RunParent(int reps, bool quick)
         row(QStringLiteral("one slider step"), QStringLiteral("%1 tracks, 800x600 view").arg(count),
             ours, base, QStringLiteral("per step, repaint included"));
         if (count == stepTracks.last()) {
-            for (const QString& what : { QStringLiteral("showhide"), QStringLiteral("showpick"),
-                     QStringLiteral("mask") }) {
+            for (const QString &what : { QStringLiteral("showhide"), QStringLiteral("showpick"),
+                                         QStringLiteral("mask") }) {
                 const Measure m = RunMeasure({ QStringLiteral("visibility"), what, dir, repsText });
                 row(what == QLatin1String("showhide") ? QStringLiteral("hide all + show all")
                         : what == QLatin1String("showpick")
@@ -641,15 +642,25 @@ int RunParent(int reps, bool quick)
     out << Qt::endl
         << "| scenario | size | median ms | baseline ms | ratio | peak MB | notes |" << Qt::endl
         << "|---|---|---|---|---|---|---|" << Qt::endl;
-    for (const QString& line : rows)
+    for (const QString &line : rows)
         out << line << Qt::endl;
     return 0;
 }
 
+// The offscreen platform remarks on every raise() and size hint; the table is
+// what matters here.
+void QuietPlatformRemarks(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (message.contains(QLatin1String("This plugin does not support")))
+        return;
+    std::fprintf(stderr, "%s%s\n", type == QtWarningMsg ? "warning: " : "", qPrintable(message));
+}
+
 } // namespace
 
-int main(int argc, char* argv[])
+int main(int argc, char *argv[])
 {
+    qInstallMessageHandler(QuietPlatformRemarks);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -658,11 +669,12 @@ int main(int argc, char* argv[])
                                                     "the heavy paths against plain baselines."));
     parser.addHelpOption();
     QCommandLineOption repsOption(QStringLiteral("reps"),
-        QStringLiteral("Repetitions per scenario."), QStringLiteral("n"), QStringLiteral("5"));
-    QCommandLineOption quickOption(
-        QStringLiteral("quick"), QStringLiteral("Small sizes, for a smoke run."));
-    QCommandLineOption childOption(
-        QStringLiteral("child"), QStringLiteral("Internal: run one measurement."));
+                                  QStringLiteral("Repetitions per scenario."), QStringLiteral("n"),
+                                  QStringLiteral("5"));
+    QCommandLineOption quickOption(QStringLiteral("quick"),
+                                   QStringLiteral("Small sizes, for a smoke run."));
+    QCommandLineOption childOption(QStringLiteral("child"),
+                                   QStringLiteral("Internal: run one measurement."));
     parser.addOptions({ repsOption, quickOption, childOption });
     parser.process(app);
     if (parser.isSet(childOption))
