@@ -40,6 +40,9 @@ TFormTrackView::TFormTrackView(QWidget* parent)
     view->show();
 
     setFocusPolicy(Qt::StrongFocus);
+    // Start with the focus on the window itself, not on its first button: a
+    // focused button would take the arrow keys to move the focus along.
+    setFocus(Qt::OtherFocusReason);
 }
 
 TFormTrackView::~TFormTrackView()
