@@ -29,7 +29,9 @@ public:
         } else {
             Item::setVisible(false);
         }
-        Item::update();
+        // No update() of its own: moving and showing repaint the old and the
+        // new place already, and an explicit update would throw away the
+        // marker's cached picture on every image step.
     }
 
     void SetCurrentImage(int image)
@@ -63,6 +65,10 @@ protected:
     void InitMarker()
     {
         Item::setFlags(QGraphicsItem::ItemIsSelectable);
+        // Drawn once into a small picture in view pixels and then only copied:
+        // every marker is repainted on every image step, and tens of thousands
+        // of antialiased outlines cost several times more than the copies.
+        Item::setCacheMode(QGraphicsItem::DeviceCoordinateCache);
         Item::setVisible(false);
         hidden = true;
     }

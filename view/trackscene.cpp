@@ -7,8 +7,15 @@
 #include <QGraphicsSceneMouseEvent>
 #include <QGraphicsView>
 #include <QPainter>
+#include <QPixmapCache>
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+const int kMarkerCacheKb = 128 * 1024;
+
+} // namespace
 
 TrackScene::TrackScene(QObject *parent)
     : QGraphicsScene(parent)
@@ -19,6 +26,10 @@ TrackScene::TrackScene(QObject *parent)
     // Every marker moves on every image step: a spatial index would be torn down
     // and rebuilt for each of them, so the scene keeps none.
     setItemIndexMethod(QGraphicsScene::NoIndex);
+    // Each marker keeps its cached picture in the shared pixmap cache; with the
+    // default 10 MB tens of thousands of them would evict each other on every
+    // repaint and be drawn anew.
+    QPixmapCache::setCacheLimit(std::max(QPixmapCache::cacheLimit(), kMarkerCacheKb));
 }
 
 TrackScene::~TrackScene() = default;
