@@ -13,19 +13,37 @@
 
 namespace {
 
-// An id field as the writer produces it: decimal digits, negative for ids of
-// 2^31 and above. Anything else (trailing text, more than 32 bits) is refused.
-bool ParseId(const char *text, unsigned int &id)
+// An id as the writer produces it: negative for ids of 2^31 and above, so
+// anything from -2^31 to 2^32 - 1 is an id; more than 32 bits is not.
+bool IdFromValue(long long value, unsigned int &id)
 {
-    errno = 0;
-    char *end = nullptr;
-    const long long value = std::strtoll(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE)
-        return false;
     if (value < -2147483648LL || value > 4294967295LL)
         return false;
     id = static_cast<unsigned int>(value);
     return true;
+}
+
+// Stores p as the point of track id on image. Files list their tracks in
+// ascending id and a set is read in image order, so the place of the last
+// insertion is tried first: the common case costs no search at all.
+void StorePoint(TrackTable &table, TrackTable::iterator &last, unsigned int id, unsigned int image,
+                const TrackPoint &p)
+{
+    if (last == table.end() || last->first != id) {
+        auto next = last == table.end() ? table.end() : std::next(last);
+        if (next != table.end() && next->first == id)
+            last = next;
+        else if (last != table.end() && last->first < id
+                 && (next == table.end() || id < next->first))
+            last = table.emplace_hint(next, id, PointMap());
+        else
+            last = table.try_emplace(id).first;
+    }
+    PointMap &points = last->second;
+    if (points.empty() || points.rbegin()->first < image)
+        points.emplace_hint(points.end(), image, p);
+    else
+        points[image] = p;
 }
 
 void SkipRestOfLine(FILE *file)
@@ -46,30 +64,27 @@ bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image
     // and records split over lines all read. Text that is not a record skips
     // the rest of its line; every failed conversion stops on a non-blank
     // character that the skip then consumes, so the loop always ends.
+    auto last = table.end();
     while (!std::feof(file) && !std::ferror(file)) {
         float x = 0.0f;
         float y = 0.0f;
-        char idText[32];
-        const int fields = std::fscanf(file, "%f %f %31[-+0123456789]", &x, &y, idText);
+        long long idValue = 0;
+        char after = ' ';
+        // The character after the id is read too: the id must end at white
+        // space or at the end of the file. "3abc", "3.5" or an embedded NUL is
+        // not an id, and taking its leading digits would file the point under
+        // the wrong track.
+        const int fields = std::fscanf(file, "%f %f %lld%c", &x, &y, &idValue, &after);
         if (fields == EOF)
             break;
-        if (fields < 3) {
-            SkipRestOfLine(file);
-            continue;
-        }
-        // The id must end at white space: "3abc", "3.5", an embedded NUL or a
-        // token too long for the buffer is not an id, and taking its leading
-        // digits would file the point under the wrong track.
-        const int next = std::getc(file);
-        if (next != EOF)
-            std::ungetc(next, file);
-        if (next != EOF && !std::isspace(next)) {
-            SkipRestOfLine(file);
+        if (fields < 3 || (fields == 4 && !std::isspace(static_cast<unsigned char>(after)))) {
+            if (after != '\n')
+                SkipRestOfLine(file);
             continue;
         }
         unsigned int id = 0;
-        if (ParseId(idText, id) && std::isfinite(x) && std::isfinite(y))
-            table[id][image] = TrackPoint { x, y };
+        if (IdFromValue(idValue, id) && std::isfinite(x) && std::isfinite(y))
+            StorePoint(table, last, id, image, TrackPoint { x, y });
     }
     // A read error (a directory, an I/O failure) is not an empty file.
     const bool ok = !std::ferror(file);
