@@ -1,6 +1,9 @@
 #include "model/trackfile.h"
 
 #include "model/cnumericlocale.h"
+#include "model/parallelinorder.h"
+
+#include <QFile>
 
 #include <algorithm>
 #include <cctype>
@@ -23,9 +26,9 @@ bool IdFromValue(long long value, unsigned int &id)
     return true;
 }
 
-// Stores p as the point of track id on image. Files list their tracks in
-// ascending id and a set is read in image order, so the place of the last
-// insertion is tried first: the common case costs no search at all.
+// Files list their tracks in ascending id and a set is read in image order, so
+// the place of the last insertion is tried first: the common case costs no
+// search at all.
 void StorePoint(TrackTable &table, TrackTable::iterator &last, unsigned int id, unsigned int image,
                 const TrackPoint &p)
 {
@@ -53,7 +56,7 @@ void SkipRestOfLine(FILE *file)
 
 } // namespace
 
-bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image)
+bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records)
 {
     CNumericLocale cLocale;
     FILE *file = std::fopen(path.constData(), "rb");
@@ -64,7 +67,6 @@ bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image
     // and records split over lines all read. Text that is not a record skips
     // the rest of its line; every failed conversion stops on a non-blank
     // character that the skip then consumes, so the loop always ends.
-    auto last = table.end();
     while (!std::feof(file) && !std::ferror(file)) {
         float x = 0.0f;
         float y = 0.0f;
@@ -84,12 +86,60 @@ bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image
         }
         unsigned int id = 0;
         if (IdFromValue(idValue, id) && std::isfinite(x) && std::isfinite(y))
-            StorePoint(table, last, id, image, TrackPoint { x, y });
+            records.push_back(TrackRecord { id, TrackPoint { x, y } });
     }
     // A read error (a directory, an I/O failure) is not an empty file.
     const bool ok = !std::ferror(file);
     std::fclose(file);
     return ok;
+}
+
+void StoreTrackRecords(const std::vector<TrackRecord> &records, TrackTable &table,
+                       unsigned int image)
+{
+    auto last = table.end();
+    for (const TrackRecord &record : records)
+        StorePoint(table, last, record.id, image, record.point);
+}
+
+bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image)
+{
+    std::vector<TrackRecord> records;
+    if (!ParseTrackFile(path, records))
+        return false;
+    StoreTrackRecords(records, table, image);
+    return true;
+}
+
+TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table,
+                          const std::function<bool(int done, int total)> &progress)
+{
+    struct Parsed
+    {
+        bool ok = false;
+        std::vector<TrackRecord> records;
+    };
+    const int total = static_cast<int>(paths.size());
+    TrackSetRead result;
+    const std::function<Parsed(int)> parse = [&paths](int i) {
+        Parsed parsed;
+        parsed.ok = ParseTrackFile(QFile::encodeName(paths[i]), parsed.records);
+        return parsed;
+    };
+    const std::function<bool(int, Parsed &)> store = [&](int i, Parsed &parsed) {
+        if (!parsed.ok) {
+            result = { TrackSetRead::Unreadable, i };
+            return false;
+        }
+        StoreTrackRecords(parsed.records, table, static_cast<unsigned int>(i));
+        if (progress && !progress(i + 1, total)) {
+            result = { TrackSetRead::Cancelled, -1 };
+            return false;
+        }
+        return true;
+    };
+    ParallelInOrder(total, parse, store);
+    return result;
 }
 
 namespace {

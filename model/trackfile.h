@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 // The track file format: one file per image, one "x<TAB>y<TAB>id<LF>" record per
@@ -14,6 +15,33 @@
 // Adds the points of one file to table under image. False only when the file
 // cannot be opened or read; malformed text is skipped (see the .cpp for the rules).
 bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image);
+
+// One record of a file as read, before it is stored.
+struct TrackRecord
+{
+    unsigned int id = 0;
+    TrackPoint point;
+};
+
+// The reading half of ReadTrackFile: the well-formed records of one file, in
+// file order. Touches nothing shared, so files can be parsed side by side.
+bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records);
+
+// The storing half: later records of an id replace earlier ones on image.
+void StoreTrackRecords(const std::vector<TrackRecord> &records, TrackTable &table,
+                       unsigned int image);
+
+// Reads a whole set into table, paths[i] as image i, as ReadTrackFile would
+// one after the other: the files are parsed on helper threads and stored on the
+// calling thread in order. progress(done, total) runs on the calling thread
+// after each file; returning false cancels.
+struct TrackSetRead
+{
+    enum Outcome { Complete, Unreadable, Cancelled } outcome = Complete;
+    int file = -1; // the first file that could not be read
+};
+TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table,
+                          const std::function<bool(int done, int total)> &progress = {});
 
 // Writes the records of one image: the tracks of ids (in list order), or with
 // invert every track of table not in ids (ascending id). The file is written

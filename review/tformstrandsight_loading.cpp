@@ -128,21 +128,15 @@ bool TFormStrandsight::LoadTrackSet(const QStringList &files, bool error)
 bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable &table)
 {
     files.sort(Qt::CaseSensitive);
-    const int total = static_cast<int>(files.size());
-    QString unreadable;
+    TrackSetRead read;
     {
-        LoadProgress progress(this, tr("track files"), total);
-        for (int i = 0; i < total && unreadable.isEmpty(); ++i) {
-            if (!ReadTrackFile(QFile::encodeName(files[i]), table, static_cast<unsigned int>(i)))
-                unreadable = files[i];
-            else if (!progress.Step(i + 1))
-                return false;
-        }
+        LoadProgress progress(this, tr("track files"), static_cast<int>(files.size()));
+        read = ReadTrackSet(files, table,
+                            [&progress](int done, int) { return progress.Step(done); });
     }
-    if (unreadable.isEmpty())
-        return true;
-    ShowError(this, tr("Could not load \"%1\".").arg(unreadable));
-    return false;
+    if (read.outcome == TrackSetRead::Unreadable)
+        ShowError(this, tr("Could not load \"%1\".").arg(files[read.file]));
+    return read.outcome == TrackSetRead::Complete;
 }
 
 void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
