@@ -1,5 +1,7 @@
 #include "view/imagesequence.h"
 
+#include "model/parallelinorder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,21 +32,24 @@ namespace {
     // slice: per-slice windows would make neighbouring slices flicker in
     // brightness while stepping. The 0.1 % tails are cut so that a few hot or dead
     // pixels do not squeeze the rest of the data into a handful of grey levels.
-    DisplayWindow FindDisplayWindow(const std::vector<QImage> &images)
+    using Histogram = std::vector<quint64>;
+
+    // Adds the values of a 16-bit slice to histogram (65536 bins).
+    void CountValues(const QImage &image, Histogram &histogram)
     {
-        std::vector<quint64> histogram(65536, 0);
-        quint64 total = 0;
-        for (const QImage &image : images) {
-            if (!IsWide(image))
-                continue;
-            const int width = image.width();
-            for (int y = 0; y < image.height(); ++y) {
-                const auto *line = reinterpret_cast<const quint16 *>(image.constScanLine(y));
-                for (int x = 0; x < width; ++x)
-                    ++histogram[line[x]];
-            }
-            total += static_cast<quint64>(width) * static_cast<quint64>(image.height());
+        const int width = image.width();
+        for (int y = 0; y < image.height(); ++y) {
+            const auto *line = reinterpret_cast<const quint16 *>(image.constScanLine(y));
+            for (int x = 0; x < width; ++x)
+                ++histogram[line[x]];
         }
+    }
+
+    DisplayWindow FindDisplayWindow(const Histogram &histogram)
+    {
+        quint64 total = 0;
+        for (const quint64 count : histogram)
+            total += count;
         DisplayWindow window;
         if (total == 0)
             return window;
@@ -94,11 +99,11 @@ namespace {
         image = std::move(display);
     }
 
-    void ConvertWideSlices(std::vector<QImage> &images)
+    void ConvertWideSlices(std::vector<QImage> &images, const Histogram &histogram)
     {
         if (std::none_of(images.begin(), images.end(), IsWide))
             return;
-        const DisplayWindow window = FindDisplayWindow(images);
+        const DisplayWindow window = FindDisplayWindow(histogram);
         std::array<uchar, 65536> table;
         const double scale = 255.0 / (window.hi - window.lo);
         for (int value = 0; value < 65536; ++value) {
@@ -110,10 +115,16 @@ namespace {
                 table[static_cast<size_t>(value)]
                     = static_cast<uchar>((value - window.lo) * scale + 0.5);
         }
-        for (QImage &image : images) {
+        // Each helper narrows slices of its own; the vector itself is not
+        // resized meanwhile.
+        const std::function<int(int)> narrow = [&images, &table](int i) {
+            QImage &image = images[static_cast<size_t>(i)];
             if (IsWide(image))
                 ApplyDisplayWindow(image, table);
-        }
+            return i;
+        };
+        ParallelInOrder<int>(static_cast<int>(images.size()), narrow,
+                             [](int, int &) { return true; });
     }
 
     // Bytes of a QImage of that size and format (lines padded to 32 bits).
@@ -259,27 +270,48 @@ bool Decode(const QStringList &files, std::vector<QImage> &images,
 {
     AllowLargeImages();
     images.clear();
-    images.reserve(files.size());
-    const int total = files.size();
-    for (int i = 0; i < total; ++i) {
-        images.emplace_back(files[i]);
-        if (images.back().isNull())
+    images.reserve(static_cast<size_t>(files.size()));
+    const int total = static_cast<int>(files.size());
+
+    // Slices decode on helper threads, each counting its own 16-bit values;
+    // they join the sequence, the histogram and the progress in file order.
+    struct Slice
+    {
+        QImage image;
+        Histogram histogram;
+    };
+    const std::function<Slice(int)> decode = [&files](int i) {
+        Slice slice { QImage(files[i]), {} };
+        if (IsWide(slice.image)) {
+            slice.histogram.assign(65536, 0);
+            CountValues(slice.image, slice.histogram);
+        }
+        return slice;
+    };
+    Histogram histogram(65536, 0);
+    const std::function<bool(int, Slice &)> keep = [&](int i, Slice &slice) {
+        if (slice.image.isNull())
             failed.push_back(static_cast<unsigned int>(i));
-        if (progress && !progress(i + 1, total))
-            return false;
-    }
+        images.push_back(std::move(slice.image));
+        for (size_t value = 0; value < slice.histogram.size(); ++value)
+            histogram[value] += slice.histogram[value];
+        return !progress || progress(i + 1, total);
+    };
+    if (!ParallelInOrder(total, decode, keep))
+        return false;
+
     // The window needs every slice, so 16-bit slices are narrowed only once
     // all are in; the 8-bit images then halve the memory and draw without the
     // toolkit's per-paint conversion. Nothing is ever written from them.
-    ConvertWideSlices(images);
+    ConvertWideSlices(images, histogram);
     return true;
 }
 
 qint64 EstimateBytes(const QStringList &files)
 {
     // While loading, every slice is held as decoded (16-bit slices are narrowed
-    // only after the last one), and the decoder or the narrowing needs room for
-    // one more slice. Once loaded the sequence needs less, so the peak decides.
+    // only after the last one), and each helper thread decoding or narrowing
+    // needs room for one more slice. Once loaded the sequence needs less, so the peak decides.
     qint64 decoded = 0;
     qint64 largest = 0;
     for (const QString &path : files) {
@@ -294,7 +326,7 @@ qint64 EstimateBytes(const QStringList &files)
         decoded += bytes;
         largest = std::max(largest, bytes);
     }
-    return decoded + largest;
+    return decoded + LoadThreads() * largest;
 }
 
 qint64 AvailableBytes()
