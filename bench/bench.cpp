@@ -104,6 +104,15 @@ void SizeViewport(QWidget *window, QGraphicsView *view, int width, int height)
 
 // ---- children: the program's paths -----------------------------------------
 
+// Loads the images and the non-error tracks of data as the user would after
+// the file dialogs; false if either load failed.
+bool LoadSet(TFormStrandsight &window, const QString &data)
+{
+    return window.LoadImageFiles(FilesIn(data + QStringLiteral("/images")))
+        && window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false);
+}
+
+
 int ImagesOurs(const QString &data, int reps)
 {
     const QStringList files = FilesIn(data + QStringLiteral("/images"));
@@ -155,9 +164,7 @@ int ImagesBaseline(const QString &data, int reps)
 int StepsOurs(const QString &data, int reps)
 {
     TFormStrandsight window;
-    if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images"))))
-        return 2;
-    if (!window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
+    if (!LoadSet(window, data))
         return 2;
     TFormTrackView *viewWindow = window.ViewWindow();
     QGraphicsView *view = ViewOf(window);
@@ -315,9 +322,7 @@ int TracksBaseline(const QString &data, int reps)
 int SaveOurs(const QString &data, const QString &target, int reps)
 {
     TFormStrandsight window;
-    if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images"))))
-        return 2;
-    if (!window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
+    if (!LoadSet(window, data))
         return 2;
     const TrackTable &table = window.ViewWindow()->corrTracks;
     std::vector<unsigned int> ids;
@@ -374,9 +379,7 @@ int SaveBaseline(const QString &data, const QString &target, int reps)
 int Visibility(const QString &data, const QString &what, int reps)
 {
     TFormStrandsight window;
-    if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images"))))
-        return 2;
-    if (!window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
+    if (!LoadSet(window, data))
         return 2;
     TFormTrackView *viewWindow = window.ViewWindow();
     QGraphicsView *view = ViewOf(window);

@@ -1,5 +1,7 @@
 #include "dialogs/basefilenamedialog.h"
 
+#include "dialogs/promptwindow.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,8 +37,5 @@ BaseFilenameDialog::BaseFilenameDialog(QWidget *parent)
     mainLayout->addLayout(buttonColumn);
     setLayout(mainLayout);
 
-    setFixedHeight(sizeHint().height());
-    setFixedWidth(sizeHint().width());
-    setWindowModality(Qt::ApplicationModal);
-    setWindowTitle(tr("Choose a Base Filename"));
+    FinishPromptWindow(this, tr("Choose a Base Filename"));
 }

@@ -1,5 +1,7 @@
 #include "dialogs/overwriteconfirmdialog.h"
 
+#include "dialogs/promptwindow.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -25,8 +27,5 @@ OverwriteConfirmDialog::OverwriteConfirmDialog(QWidget *parent)
     mainLayout->addLayout(buttonRow);
     setLayout(mainLayout);
 
-    setFixedHeight(sizeHint().height());
-    setFixedWidth(sizeHint().width());
-    setWindowModality(Qt::ApplicationModal);
-    setWindowTitle(tr("Warning"));
+    FinishPromptWindow(this, tr("Warning"));
 }

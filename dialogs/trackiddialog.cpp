@@ -1,5 +1,7 @@
 #include "dialogs/trackiddialog.h"
 
+#include "dialogs/promptwindow.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,8 +36,5 @@ TrackIdDialog::TrackIdDialog(QWidget *parent)
     mainLayout->addLayout(buttonRow);
     setLayout(mainLayout);
 
-    setFixedHeight(sizeHint().height());
-    setFixedWidth(sizeHint().width());
-    setWindowModality(Qt::ApplicationModal);
-    setWindowTitle(tr("Assign a Fiber ID"));
+    FinishPromptWindow(this, tr("Assign a Fiber ID"));
 }

@@ -1,5 +1,7 @@
 #include "dialogs/tracktypedialog.h"
 
+#include "dialogs/promptwindow.h"
+
 #include <QHBoxLayout>
 #include <QPushButton>
 
@@ -23,8 +25,5 @@ TrackTypeDialog::TrackTypeDialog(QWidget *parent)
     row->addWidget(cancelButton);
     setLayout(row);
 
-    setFixedHeight(sizeHint().height());
-    setFixedWidth(sizeHint().width());
-    setWindowModality(Qt::ApplicationModal);
-    setWindowTitle(tr("Select Fiber Type"));
+    FinishPromptWindow(this, tr("Select Fiber Type"));
 }
