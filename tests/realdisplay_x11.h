@@ -6,64 +6,124 @@
 #include <dlfcn.h>
 #include <xcb/xcb.h>
 
-// Asks a top-level window to close the way a window manager's close button
-// does: a WM_DELETE_WINDOW client message, which the toolkit turns into a close
-// event. Destroying or killing the window instead would end the program with
-// an X error. libxcb is opened at run time so the tests need no X libraries at
+// A connection of the test's own to the X server, for what the command-line
+// tools do not offer: asking a top-level window to close the way a window
+// manager's close button does (a WM_DELETE_WINDOW client message, which the
+// toolkit turns into a close event; destroying or killing the window would end
+// the program with an X error), and asking whether a window is still on the
+// screen. libxcb is opened at run time so the tests need no X libraries at
 // link time; the headers only supply the wire types.
 namespace RealDisplayX11 {
 
-inline bool SendDeleteWindow(const QByteArray &display, quint32 window)
+class Connection
 {
-    void *library = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (!library)
-        return false;
-    auto resolve = [library](const char *name) { return dlsym(library, name); };
-    auto connect = reinterpret_cast<decltype(&xcb_connect)>(resolve("xcb_connect"));
-    auto hasError = reinterpret_cast<decltype(&xcb_connection_has_error)>(
-        resolve("xcb_connection_has_error"));
-    auto internAtom = reinterpret_cast<decltype(&xcb_intern_atom)>(resolve("xcb_intern_atom"));
-    auto internAtomReply
-        = reinterpret_cast<decltype(&xcb_intern_atom_reply)>(resolve("xcb_intern_atom_reply"));
-    auto sendEvent = reinterpret_cast<decltype(&xcb_send_event)>(resolve("xcb_send_event"));
-    auto flush = reinterpret_cast<decltype(&xcb_flush)>(resolve("xcb_flush"));
-    auto disconnect = reinterpret_cast<decltype(&xcb_disconnect)>(resolve("xcb_disconnect"));
-    if (!connect || !hasError || !internAtom || !internAtomReply || !sendEvent || !flush
-        || !disconnect) {
-        dlclose(library);
-        return false;
+public:
+    explicit Connection(const QByteArray &display)
+    {
+        library = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return;
+        if (!Resolve(connect, "xcb_connect") || !Resolve(hasError, "xcb_connection_has_error")
+            || !Resolve(disconnect, "xcb_disconnect") || !Resolve(internAtom, "xcb_intern_atom")
+            || !Resolve(internAtomReply, "xcb_intern_atom_reply")
+            || !Resolve(sendEventChecked, "xcb_send_event_checked")
+            || !Resolve(requestCheck, "xcb_request_check")
+            || !Resolve(getAttributes, "xcb_get_window_attributes")
+            || !Resolve(getAttributesReply, "xcb_get_window_attributes_reply"))
+            return;
+        connection = connect(display.constData(), nullptr);
+        if (hasError(connection))
+            return;
+        protocols = Atom("WM_PROTOCOLS");
+        deleteWindow = Atom("WM_DELETE_WINDOW");
     }
 
-    xcb_connection_t *connection = connect(display.constData(), nullptr);
-    bool sent = false;
-    if (!hasError(connection)) {
-        auto atom = [&](const char *name) -> xcb_atom_t {
-            const auto cookie
-                = internAtom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name);
-            xcb_intern_atom_reply_t *reply = internAtomReply(connection, cookie, nullptr);
-            const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-            std::free(reply);
-            return result;
-        };
-        const xcb_atom_t protocols = atom("WM_PROTOCOLS");
-        const xcb_atom_t deleteWindow = atom("WM_DELETE_WINDOW");
-        if (protocols != XCB_ATOM_NONE && deleteWindow != XCB_ATOM_NONE) {
-            xcb_client_message_event_t event;
-            std::memset(&event, 0, sizeof event);
-            event.response_type = XCB_CLIENT_MESSAGE;
-            event.format = 32;
-            event.window = window;
-            event.type = protocols;
-            event.data.data32[0] = deleteWindow;
-            event.data.data32[1] = XCB_CURRENT_TIME;
-            sendEvent(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                      reinterpret_cast<const char *>(&event));
-            sent = flush(connection) > 0;
-        }
+    ~Connection()
+    {
+        if (connection)
+            disconnect(connection);
+        if (library)
+            dlclose(library);
     }
-    disconnect(connection);
-    dlclose(library);
-    return sent;
-}
+
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    bool IsOpen() const
+    {
+        return connection && !hasError(connection) && protocols != XCB_ATOM_NONE
+            && deleteWindow != XCB_ATOM_NONE;
+    }
+
+    // True once the server has passed the request on to the window's owner.
+    // The check is a round trip, and it matters: a client that hangs up right
+    // after writing a request can have it thrown away unread, because the
+    // server drops a connection whose peer has gone before reading what is
+    // still buffered on it. A busy machine makes that the rule, not the
+    // exception.
+    bool SendDeleteWindow(quint32 window)
+    {
+        if (!IsOpen())
+            return false;
+        xcb_client_message_event_t event;
+        std::memset(&event, 0, sizeof event);
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = protocols;
+        event.data.data32[0] = deleteWindow;
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        const xcb_void_cookie_t cookie = sendEventChecked(
+            connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+        xcb_generic_error_t *error = requestCheck(connection, cookie);
+        std::free(error);
+        return !error && !hasError(connection);
+    }
+
+    // Mapped with all its ancestors; false for a window that is gone.
+    bool IsViewable(quint32 window)
+    {
+        if (!IsOpen())
+            return false;
+        xcb_generic_error_t *error = nullptr;
+        xcb_get_window_attributes_reply_t *reply
+            = getAttributesReply(connection, getAttributes(connection, window), &error);
+        const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(reply);
+        std::free(error);
+        return viewable;
+    }
+
+private:
+    template <typename Function> bool Resolve(Function &function, const char *name)
+    {
+        function = reinterpret_cast<Function>(dlsym(library, name));
+        return function != nullptr;
+    }
+
+    xcb_atom_t Atom(const char *name)
+    {
+        const auto cookie
+            = internAtom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name);
+        xcb_intern_atom_reply_t *reply = internAtomReply(connection, cookie, nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return atom;
+    }
+
+    void *library = nullptr;
+    xcb_connection_t *connection = nullptr;
+    xcb_atom_t protocols = XCB_ATOM_NONE;
+    xcb_atom_t deleteWindow = XCB_ATOM_NONE;
+    decltype(&xcb_connect) connect = nullptr;
+    decltype(&xcb_connection_has_error) hasError = nullptr;
+    decltype(&xcb_disconnect) disconnect = nullptr;
+    decltype(&xcb_intern_atom) internAtom = nullptr;
+    decltype(&xcb_intern_atom_reply) internAtomReply = nullptr;
+    decltype(&xcb_send_event_checked) sendEventChecked = nullptr;
+    decltype(&xcb_request_check) requestCheck = nullptr;
+    decltype(&xcb_get_window_attributes) getAttributes = nullptr;
+    decltype(&xcb_get_window_attributes_reply) getAttributesReply = nullptr;
+};
 
 } // namespace RealDisplayX11
