@@ -7,6 +7,7 @@
 #include "view/trackscene.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -45,6 +46,11 @@ public:
     // Reports that done files are finished; false once the user cancelled.
     bool Step(int done)
     {
+        // Repainting the dialog for every one of hundreds of quick files would
+        // cost more than the files themselves: ten updates a second suffice.
+        if (done > 0 && done < total && sinceUpdate.isValid() && sinceUpdate.elapsed() < 100)
+            return !dialog.wasCanceled();
+        sinceUpdate.start();
         if (done < total)
             dialog.setLabelText(
                 QCoreApplication::translate("TFormStrandsight", "Loading %1: file %2 of %3")
@@ -63,6 +69,7 @@ private:
     QProgressDialog dialog;
     QString what;
     int total;
+    QElapsedTimer sinceUpdate;
 };
 
 void ShowError(QWidget *parent, const QString &text)
