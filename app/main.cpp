@@ -8,7 +8,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // Beside the executable, for an installation that ships its own image-format
     // plug-ins (the path is joined without a separator, as the toolkit returns it).
-    QApplication::addLibraryPath(QApplication::applicationDirPath() + QStringLiteral("imageformats"));
+    QApplication::addLibraryPath(QApplication::applicationDirPath()
+                                 + QStringLiteral("imageformats"));
     ImageSequence::AllowLargeImages();
 
     int exitCode = 0;

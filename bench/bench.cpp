@@ -30,6 +30,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -514,6 +515,8 @@ bool MakeData(const QString &dir, SampleOptions options)
         out << "could not write data in " << dir << ": " << result.message << Qt::endl;
         return false;
     }
+    // Measurements must not share the disk with the writing-back of the data.
+    ::sync();
     out << "  data " << QDir(dir).dirName() << " written in " << timer.elapsed() / 1000.0 << " s"
         << Qt::endl;
     return true;

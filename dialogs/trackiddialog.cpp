@@ -13,8 +13,8 @@
 TrackIdDialog::TrackIdDialog(QWidget *parent)
     : QDialog(parent)
 {
-    auto *validator =
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("^[0-9]+$")), this);
+    auto *validator
+        = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("^[0-9]+$")), this);
     prompt = new QLabel(tr("Enter a positive integer:"));
     idEdit = new QLineEdit;
     idEdit->setValidator(validator);

@@ -16,7 +16,4 @@ CNumericLocale::CNumericLocale()
 {
 }
 
-CNumericLocale::~CNumericLocale()
-{
-    uselocale(previous);
-}
+CNumericLocale::~CNumericLocale() { uselocale(previous); }

@@ -1,7 +1,12 @@
 #include "model/fiber.h"
 
 Fiber::Fiber(unsigned int id, const QColor &color, bool error)
-    : hidden(true), points(), color(color), id(id), currentImage(-1), error(error)
+    : hidden(true)
+    , points()
+    , color(color)
+    , id(id)
+    , currentImage(-1)
+    , error(error)
 {
 }
 
@@ -20,12 +25,6 @@ bool Fiber::PointInRect(const QRectF &rect, int image) const
     return rect.contains(QPointF(it->second.x, it->second.y));
 }
 
-void Fiber::SetPoints(const PointMap &source)
-{
-    points = source;
-}
+void Fiber::SetPoints(const PointMap &source) { points = source; }
 
-void Fiber::SetPoint(unsigned int image, const TrackPoint &p)
-{
-    points[image] = p;
-}
+void Fiber::SetPoint(unsigned int image, const TrackPoint &p) { points[image] = p; }

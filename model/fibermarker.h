@@ -9,8 +9,7 @@
 // The marker behaviour shared by both kinds, written once over the graphics item
 // type. A marker is invisible while hidden, and otherwise shows itself at its
 // track's point on the current image, or not at all where the track has none.
-template <typename Item>
-class FiberMarker : public Fiber, public Item
+template <typename Item> class FiberMarker : public Fiber, public Item
 {
 public:
     FiberMarker(unsigned int id, const QColor &color, bool error)

@@ -16,13 +16,13 @@
 
 namespace TestSupport {
 
-void AnswerNextModal(const std::function<void(QWidget*)>& handler, int timeoutMs)
+void AnswerNextModal(const std::function<void(QWidget *)> &handler, int timeoutMs)
 {
     auto timer = std::make_shared<QElapsedTimer>();
     timer->start();
     auto poll = std::make_shared<std::function<void()>>();
     *poll = [handler, timeoutMs, timer, poll]() {
-        QWidget* modal = QApplication::activeModalWidget();
+        QWidget *modal = QApplication::activeModalWidget();
         if (modal && modal->isVisible()) {
             handler(modal);
             *poll = nullptr; // break the self-reference
@@ -38,8 +38,8 @@ void AnswerNextModal(const std::function<void(QWidget*)>& handler, int timeoutMs
     QTimer::singleShot(0, *poll);
 }
 
-QStringList WriteImages(
-    const QString& directory, int count, int width, int height, const QString& name)
+QStringList WriteImages(const QString &directory, int count, int width, int height,
+                        const QString &name)
 {
     QStringList paths;
     for (int i = 0; i < count; ++i) {
@@ -53,7 +53,7 @@ QStringList WriteImages(
     return paths;
 }
 
-bool WriteText(const QString& path, const QByteArray& text)
+bool WriteText(const QString &path, const QByteArray &text)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -61,7 +61,7 @@ bool WriteText(const QString& path, const QByteArray& text)
     return file.write(text) == text.size() && file.flush();
 }
 
-QByteArray ReadAll(const QString& path)
+QByteArray ReadAll(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -95,7 +95,7 @@ ModalScript::ModalScript(QList<Step> steps, int timeoutMs)
             *poll = nullptr;
             return;
         }
-        QWidget* modal = QApplication::activeModalWidget();
+        QWidget *modal = QApplication::activeModalWidget();
         if (modal && !modal->isVisible())
             modal = nullptr;
         if (modal != s->handled)
@@ -112,7 +112,7 @@ ModalScript::ModalScript(QList<Step> steps, int timeoutMs)
                 step(modal);
             } else {
                 s->failed = true;
-                if (auto* dialog = qobject_cast<QDialog*>(modal))
+                if (auto *dialog = qobject_cast<QDialog *>(modal))
                     dialog->reject();
                 else
                     modal->close();
@@ -133,27 +133,27 @@ int ModalScript::Done() const { return state->done; }
 
 bool ModalScript::Failed() const { return state->failed; }
 
-void DragOnWidget(QWidget* widget, QPoint from, QPoint to)
+void DragOnWidget(QWidget *widget, QPoint from, QPoint to)
 {
     QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, from);
     const int steps = 4;
     for (int i = 1; i <= steps; ++i) {
         const QPoint at = from + (to - from) * i / steps;
         QMouseEvent move(QEvent::MouseMove, QPointF(at), widget->mapToGlobal(QPointF(at)),
-            Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(widget, &move);
     }
     QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, to);
 }
 
-void ClickOnWidget(QWidget* widget, QPoint pos)
+void ClickOnWidget(QWidget *widget, QPoint pos)
 {
     QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, pos);
 }
 
-void ChooseFiles(QWidget* fileDialog, const QString& directory, const QStringList& names)
+void ChooseFiles(QWidget *fileDialog, const QString &directory, const QStringList &names)
 {
-    auto* dialog = qobject_cast<QFileDialog*>(fileDialog);
+    auto *dialog = qobject_cast<QFileDialog *>(fileDialog);
     if (!dialog) {
         qWarning("ChooseFiles: not a file dialog but a %s", fileDialog->metaObject()->className());
         RejectDialog(fileDialog);
@@ -161,20 +161,20 @@ void ChooseFiles(QWidget* fileDialog, const QString& directory, const QStringLis
     }
     dialog->setDirectory(directory);
     QStringList quoted;
-    for (const QString& name : names)
+    for (const QString &name : names)
         quoted << QLatin1Char('"') + name + QLatin1Char('"');
-    auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
     if (nameEdit)
         nameEdit->setText(names.size() == 1 ? names.front() : quoted.join(QLatin1Char(' ')));
     QMetaObject::invokeMethod(dialog, "accept");
 }
 
-void ChooseDirectory(QWidget* fileDialog, const QString& directory)
+void ChooseDirectory(QWidget *fileDialog, const QString &directory)
 {
-    auto* dialog = qobject_cast<QFileDialog*>(fileDialog);
+    auto *dialog = qobject_cast<QFileDialog *>(fileDialog);
     if (!dialog) {
-        qWarning(
-            "ChooseDirectory: not a file dialog but a %s", fileDialog->metaObject()->className());
+        qWarning("ChooseDirectory: not a file dialog but a %s",
+                 fileDialog->metaObject()->className());
         RejectDialog(fileDialog);
         return;
     }
@@ -182,9 +182,9 @@ void ChooseDirectory(QWidget* fileDialog, const QString& directory)
     QMetaObject::invokeMethod(dialog, "accept");
 }
 
-void RejectDialog(QWidget* dialog)
+void RejectDialog(QWidget *dialog)
 {
-    if (auto* asDialog = qobject_cast<QDialog*>(dialog))
+    if (auto *asDialog = qobject_cast<QDialog *>(dialog))
         asDialog->reject();
     else
         dialog->close();

@@ -15,18 +15,18 @@ namespace TestSupport {
 // soon as it is shown, polling from the event loop; gives up after timeoutMs.
 // To answer a dialog that a click opens, register the next answer before the
 // click: the click only returns once the nested dialog has been closed.
-void AnswerNextModal(const std::function<void(QWidget*)>& handler, int timeoutMs = 10000);
+void AnswerNextModal(const std::function<void(QWidget *)> &handler, int timeoutMs = 10000);
 
 // Writes count small images name000.png .. into directory and returns their
 // absolute paths in name order.
-QStringList WriteImages(const QString& directory, int count, int width = 64, int height = 48,
-    const QString& name = QStringLiteral("img"));
+QStringList WriteImages(const QString &directory, int count, int width = 64, int height = 48,
+                        const QString &name = QStringLiteral("img"));
 
 // Writes text to path (creating it), returning false on failure.
-bool WriteText(const QString& path, const QByteArray& text);
+bool WriteText(const QString &path, const QByteArray &text);
 
 // Reads a whole file; empty when missing.
-QByteArray ReadAll(const QString& path);
+QByteArray ReadAll(const QString &path);
 
 // Answers a sequence of modal widgets in the order they appear, one step per
 // widget shown, including nested dialogs and a dialog shown again after a
@@ -36,7 +36,7 @@ QByteArray ReadAll(const QString& path);
 class ModalScript
 {
 public:
-    using Step = std::function<void(QWidget*)>;
+    using Step = std::function<void(QWidget *)>;
     explicit ModalScript(QList<Step> steps, int timeoutMs = 10000);
     ~ModalScript();
 
@@ -54,17 +54,17 @@ private:
 
 // Mouse input on a widget (for a graphics view, its viewport): a left-button
 // press, moves with the button held, release.
-void DragOnWidget(QWidget* widget, QPoint from, QPoint to);
+void DragOnWidget(QWidget *widget, QPoint from, QPoint to);
 // A left click, press and release, at pos.
-void ClickOnWidget(QWidget* widget, QPoint pos);
+void ClickOnWidget(QWidget *widget, QPoint pos);
 
 // Qt's own file dialog (offscreen): shows directory and types the names into
 // its file-name field, quoted when there are several, then accepts.
-void ChooseFiles(QWidget* fileDialog, const QString& directory, const QStringList& names);
+void ChooseFiles(QWidget *fileDialog, const QString &directory, const QStringList &names);
 // Accepts a directory-mode file dialog showing directory.
-void ChooseDirectory(QWidget* fileDialog, const QString& directory);
+void ChooseDirectory(QWidget *fileDialog, const QString &directory);
 // Closes a dialog as cancel (Escape, the close button or a Cancel button).
-void RejectDialog(QWidget* dialog);
+void RejectDialog(QWidget *dialog);
 
 // One track-file record "x<TAB>y<TAB>id<LF>", as the program writes it.
 QByteArray TrackRecord(double x, double y, unsigned int id);

@@ -38,18 +38,18 @@ private slots:
 
 private:
     void Click(QPointF scenePos);
-    void Press(const char* button);
+    void Press(const char *button);
     void StepTo(int image);
     QPointF ClickedScenePos(QPointF scenePos) const;
 
-    ModalScript::Step Message(const QString& text);
+    ModalScript::Step Message(const QString &text);
     ModalScript::Step ChooseType(bool error, bool withEnter = false);
-    ModalScript::Step AnswerId(
-        const QString& expectedText, const QString& typed, bool accept = true);
+    ModalScript::Step AnswerId(const QString &expectedText, const QString &typed,
+                               bool accept = true);
 
     QTemporaryDir dir;
-    TFormTrackView* view = nullptr;
-    QGraphicsView* graphics = nullptr;
+    TFormTrackView *view = nullptr;
+    QGraphicsView *graphics = nullptr;
     QStringList problems;
 };
 
@@ -57,7 +57,7 @@ void TestCreation::init()
 {
     problems.clear();
     view = new TFormTrackView;
-    graphics = view->findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+    graphics = view->findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
     view->show();
     QVERIFY(QTest::qWaitForWindowExposed(view));
 }
@@ -79,21 +79,21 @@ QPointF TestCreation::ClickedScenePos(QPointF scenePos) const
     return graphics->mapToScene(graphics->mapFromScene(scenePos));
 }
 
-void TestCreation::Press(const char* button)
+void TestCreation::Press(const char *button)
 {
-    QTest::mouseClick(view->findChild<QToolButton*>(QLatin1String(button)), Qt::LeftButton);
+    QTest::mouseClick(view->findChild<QToolButton *>(QLatin1String(button)), Qt::LeftButton);
 }
 
 void TestCreation::StepTo(int image)
 {
-    view->findChild<QSlider*>(QStringLiteral("hsImage"))->setValue(image);
+    view->findChild<QSlider *>(QStringLiteral("hsImage"))->setValue(image);
     QCOMPARE(view->scene->CurrentImage(), image);
 }
 
-ModalScript::Step TestCreation::Message(const QString& text)
+ModalScript::Step TestCreation::Message(const QString &text)
 {
-    return [this, text](QWidget* widget) {
-        auto* box = qobject_cast<QMessageBox*>(widget);
+    return [this, text](QWidget *widget) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
         if (!box) {
             problems << QStringLiteral("expected \"%1\", got %2")
                             .arg(text, QLatin1String(widget->metaObject()->className()));
@@ -112,8 +112,8 @@ ModalScript::Step TestCreation::Message(const QString& text)
 
 ModalScript::Step TestCreation::ChooseType(bool error, bool withEnter)
 {
-    return [this, error, withEnter](QWidget* widget) {
-        auto* dialog = qobject_cast<TrackTypeDialog*>(widget);
+    return [this, error, withEnter](QWidget *widget) {
+        auto *dialog = qobject_cast<TrackTypeDialog *>(widget);
         if (!dialog) {
             problems << QStringLiteral("expected the type prompt, got %1")
                             .arg(QLatin1String(widget->metaObject()->className()));
@@ -129,11 +129,11 @@ ModalScript::Step TestCreation::ChooseType(bool error, bool withEnter)
     };
 }
 
-ModalScript::Step TestCreation::AnswerId(
-    const QString& expectedText, const QString& typed, bool accept)
+ModalScript::Step TestCreation::AnswerId(const QString &expectedText, const QString &typed,
+                                         bool accept)
 {
-    return [this, expectedText, typed, accept](QWidget* widget) {
-        auto* dialog = qobject_cast<TrackIdDialog*>(widget);
+    return [this, expectedText, typed, accept](QWidget *widget) {
+        auto *dialog = qobject_cast<TrackIdDialog *>(widget);
         if (!dialog) {
             problems << QStringLiteral("expected the id prompt, got %1")
                             .arg(QLatin1String(widget->metaObject()->className()));
@@ -207,7 +207,7 @@ void TestCreation::createErrorTrackWithClicksOnSeveralImages()
     QSignalSpy created(view, &TFormTrackView::NewFiber);
 
     Press("btNew");
-    const NormalFiber* blue = view->scene->NewFiber();
+    const NormalFiber *blue = view->scene->NewFiber();
     QVERIFY(blue);
     QCOMPARE(blue->brush().color(), QColor(Qt::blue));
     Click({ 60, 70 });
@@ -233,7 +233,7 @@ void TestCreation::createErrorTrackWithClicksOnSeveralImages()
     QVERIFY(!view->scene->NewFiber());
     QCOMPARE(view->errTracks.count(7), size_t(1));
     QCOMPARE(view->corrTracks.count(7), size_t(0));
-    const PointMap& points = view->errTracks[7];
+    const PointMap &points = view->errTracks[7];
     QCOMPARE(points.size(), size_t(2));
     const QPointF first = ClickedScenePos({ 100, 40 });
     const QPointF third = ClickedScenePos({ 150, 110 });
@@ -243,7 +243,7 @@ void TestCreation::createErrorTrackWithClicksOnSeveralImages()
     QVERIFY(view->errColors.count(7));
 
     // The marker exists, is a star, and every marker is shown again.
-    const ErrorFiber* star = view->scene->ErrorFibers().back();
+    const ErrorFiber *star = view->scene->ErrorFibers().back();
     QCOMPARE(star->id, 7u);
     QCOMPARE(star->color, view->errColors[7]);
     QVERIFY(star->isVisible()); // image 2 is current and it has a point there
@@ -303,7 +303,7 @@ void TestCreation::idPromptRejectsBadAndTakenIds()
     QCOMPARE(view->scene->NormalFibers().back()->id, 124u);
 
     // The largest 32-bit id and 0 are both fine.
-    for (const QString& text : { QStringLiteral("4294967295"), QStringLiteral("0") }) {
+    for (const QString &text : { QStringLiteral("4294967295"), QStringLiteral("0") }) {
         Press("btNew");
         Click({ 100, 100 });
         ModalScript script({ ChooseType(false), AnswerId(QString(), text) });
@@ -326,7 +326,7 @@ void TestCreation::cancellingPromptsKeepsThePlacedPoints()
     for (int round = 0; round < 2; ++round) {
         QList<ModalScript::Step> steps;
         if (round == 0) {
-            steps << [](QWidget* w) { qobject_cast<TrackTypeDialog*>(w)->cancelButton->click(); };
+            steps << [](QWidget *w) { qobject_cast<TrackTypeDialog *>(w)->cancelButton->click(); };
         } else {
             steps << ChooseType(false) << AnswerId(QString(), QStringLiteral("3"), false);
         }
@@ -344,7 +344,7 @@ void TestCreation::cancellingPromptsKeepsThePlacedPoints()
     // Escape closes the id prompt like Cancel.
     {
         ModalScript script(
-            { ChooseType(true), [](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); } });
+            { ChooseType(true), [](QWidget *w) { QTest::keyClick(w, Qt::Key_Escape); } });
         Press("btAdd");
         QVERIFY(!script.Failed());
     }

@@ -166,8 +166,8 @@ void TestCreationDialogs::idDialogResults()
 
     QTimer::singleShot(0, &dialog, [&]() { QTest::keyClick(&dialog, Qt::Key_Escape); });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-    QTimer::singleShot(
-        0, &dialog, [&]() { QTest::mouseClick(dialog.cancelButton, Qt::LeftButton); });
+    QTimer::singleShot(0, &dialog,
+                       [&]() { QTest::mouseClick(dialog.cancelButton, Qt::LeftButton); });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
 }
 

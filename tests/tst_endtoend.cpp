@@ -32,31 +32,31 @@ private slots:
     void maskPickSaveCreateSaveAgain();
 
 private:
-    QAbstractButton* Button(const char* name) const;
-    QListWidget* List(const char* name) const;
-    static QStringList Texts(const QListWidget* list, bool selectedOnly = false);
-    QString Write(const QString& relative, const QByteArray& text) const;
-    static TrackTable ReadSet(const QString& directory, const QString& base, int count);
-    static ModalScript::Step NameBase(const QString& base);
+    QAbstractButton *Button(const char *name) const;
+    QListWidget *List(const char *name) const;
+    static QStringList Texts(const QListWidget *list, bool selectedOnly = false);
+    QString Write(const QString &relative, const QByteArray &text) const;
+    static TrackTable ReadSet(const QString &directory, const QString &base, int count);
+    static ModalScript::Step NameBase(const QString &base);
 
     QTemporaryDir dir;
-    TFormStrandsight* window = nullptr;
+    TFormStrandsight *window = nullptr;
 };
 
-QAbstractButton* TestEndToEnd::Button(const char* name) const
+QAbstractButton *TestEndToEnd::Button(const char *name) const
 {
-    QAbstractButton* button = window->findChild<QAbstractButton*>(QLatin1String(name));
+    QAbstractButton *button = window->findChild<QAbstractButton *>(QLatin1String(name));
     if (!button)
-        button = window->ViewWindow()->findChild<QAbstractButton*>(QLatin1String(name));
+        button = window->ViewWindow()->findChild<QAbstractButton *>(QLatin1String(name));
     return button;
 }
 
-QListWidget* TestEndToEnd::List(const char* name) const
+QListWidget *TestEndToEnd::List(const char *name) const
 {
-    return window->findChild<QListWidget*>(QLatin1String(name));
+    return window->findChild<QListWidget *>(QLatin1String(name));
 }
 
-QStringList TestEndToEnd::Texts(const QListWidget* list, bool selectedOnly)
+QStringList TestEndToEnd::Texts(const QListWidget *list, bool selectedOnly)
 {
     QStringList texts;
     for (int row = 0; row < list->count(); ++row) {
@@ -66,7 +66,7 @@ QStringList TestEndToEnd::Texts(const QListWidget* list, bool selectedOnly)
     return texts;
 }
 
-QString TestEndToEnd::Write(const QString& relative, const QByteArray& text) const
+QString TestEndToEnd::Write(const QString &relative, const QByteArray &text) const
 {
     const QString path = dir.filePath(relative);
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -74,7 +74,7 @@ QString TestEndToEnd::Write(const QString& relative, const QByteArray& text) con
     return path;
 }
 
-TrackTable TestEndToEnd::ReadSet(const QString& directory, const QString& base, int count)
+TrackTable TestEndToEnd::ReadSet(const QString &directory, const QString &base, int count)
 {
     TrackTable table;
     const QStringList names = SaveFileNames(base, count);
@@ -86,10 +86,10 @@ TrackTable TestEndToEnd::ReadSet(const QString& directory, const QString& base, 
     return table;
 }
 
-ModalScript::Step TestEndToEnd::NameBase(const QString& base)
+ModalScript::Step TestEndToEnd::NameBase(const QString &base)
 {
-    return [base](QWidget* modal) {
-        auto* dialog = qobject_cast<BaseFilenameDialog*>(modal);
+    return [base](QWidget *modal) {
+        auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
         if (!dialog) {
             TestSupport::RejectDialog(modal);
             return;
@@ -100,15 +100,15 @@ ModalScript::Step TestEndToEnd::NameBase(const QString& base)
     };
 }
 
-static bool SameTracks(const TrackTable& actual, const TrackTable& expected)
+static bool SameTracks(const TrackTable &actual, const TrackTable &expected)
 {
     if (actual.size() != expected.size())
         return false;
-    for (const auto& [id, points] : expected) {
+    for (const auto &[id, points] : expected) {
         const auto found = actual.find(id);
         if (found == actual.end() || found->second.size() != points.size())
             return false;
-        for (const auto& [image, p] : points) {
+        for (const auto &[image, p] : points) {
             const auto q = found->second.find(image);
             if (q == found->second.end() || std::abs(q->second.x - p.x) > 1e-3f
                 || std::abs(q->second.y - p.y) > 1e-3f)
@@ -118,12 +118,12 @@ static bool SameTracks(const TrackTable& actual, const TrackTable& expected)
     return true;
 }
 
-static QByteArray Describe(const TrackTable& table)
+static QByteArray Describe(const TrackTable &table)
 {
     QByteArray text;
-    for (const auto& [id, points] : table) {
+    for (const auto &[id, points] : table) {
         text += QByteArray::number(id) + ':';
-        for (const auto& [image, p] : points)
+        for (const auto &[image, p] : points)
             text += ' ' + QByteArray::number(image) + '(' + QByteArray::number(p.x) + ','
                 + QByteArray::number(p.y) + ')';
         text += "; ";
@@ -137,32 +137,32 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
     const QString imageDir = dir.filePath(QStringLiteral("images"));
     QDir().mkpath(imageDir);
     TestSupport::WriteImages(imageDir, 3, 400, 300);
-    Write(
-        "corr/c0.txt", TrackRecord(50, 50, 1) + TrackRecord(300, 200, 2) + TrackRecord(120, 60, 3));
+    Write("corr/c0.txt",
+          TrackRecord(50, 50, 1) + TrackRecord(300, 200, 2) + TrackRecord(120, 60, 3));
     Write("corr/c1.txt", TrackRecord(55, 52, 1) + TrackRecord(305, 205, 2));
     Write("corr/c2.txt", TrackRecord(60, 54, 1) + TrackRecord(125, 65, 3));
     Write("err/e0.txt", TrackRecord(80, 150, 1) + TrackRecord(320, 60, 4));
     Write("err/e1.txt", TrackRecord(82, 152, 1));
     Write("err/e2.txt", TrackRecord(322, 62, 4));
-    for (const char* out : { "outA", "outB", "outC", "outD" })
+    for (const char *out : { "outA", "outB", "outC", "outD" })
         QDir().mkpath(dir.filePath(QLatin1String(out)));
 
     TFormStrandsight review;
     window = &review;
     review.show();
-    TFormTrackView* view = review.ViewWindow();
+    TFormTrackView *view = review.ViewWindow();
     QVERIFY(QTest::qWaitForWindowExposed(view));
-    auto* graphics = view->findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+    auto *graphics = view->findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
 
     {
         ModalScript script({
-            [&](QWidget* m) {
+            [&](QWidget *m) {
                 TestSupport::ChooseFiles(m, imageDir, { "img002.png", "img000.png", "img001.png" });
             },
-            [&](QWidget* m) {
+            [&](QWidget *m) {
                 TestSupport::ChooseFiles(m, dir.filePath("corr"), { "c0.txt", "c1.txt", "c2.txt" });
             },
-            [&](QWidget* m) {
+            [&](QWidget *m) {
                 TestSupport::ChooseFiles(m, dir.filePath("err"), { "e0.txt", "e1.txt", "e2.txt" });
             },
         });
@@ -178,7 +178,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
 
     // Mask the upper-left region of image 0: non-error 1 and 3, error 1.
     TestSupport::DragOnWidget(graphics->viewport(), graphics->mapFromScene(QPointF(20, 20)),
-        graphics->mapFromScene(QPointF(140, 170)));
+                              graphics->mapFromScene(QPointF(140, 170)));
     Button("btMask")->click();
     QCOMPARE(Texts(List("lwCorr"), true), (QStringList { "1", "3" }));
     QCOMPARE(Texts(List("lwErr"), true), QStringList { "1" });
@@ -190,9 +190,9 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
     const QString outB = dir.filePath("outB");
     {
         ModalScript script({
-            [&](QWidget* m) { TestSupport::ChooseDirectory(m, outA); },
+            [&](QWidget *m) { TestSupport::ChooseDirectory(m, outA); },
             NameBase(QStringLiteral("picked")),
-            [&](QWidget* m) { TestSupport::ChooseDirectory(m, outB); },
+            [&](QWidget *m) { TestSupport::ChooseDirectory(m, outB); },
             NameBase(QStringLiteral("epicked")),
         });
         Button("btSave")->click();
@@ -219,9 +219,9 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
     TestSupport::ClickOnWidget(graphics->viewport(), graphics->mapFromScene(QPointF(210, 110)));
     {
         ModalScript script({
-            [](QWidget* m) { qobject_cast<TrackTypeDialog*>(m)->nonErrorButton->click(); },
-            [](QWidget* m) {
-                auto* dialog = qobject_cast<TrackIdDialog*>(m);
+            [](QWidget *m) { qobject_cast<TrackTypeDialog *>(m)->nonErrorButton->click(); },
+            [](QWidget *m) {
+                auto *dialog = qobject_cast<TrackIdDialog *>(m);
                 QTest::keyClicks(dialog->idEdit, QStringLiteral("10"));
                 dialog->enterButton->click();
             },
@@ -231,7 +231,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
         QVERIFY(!script.Failed());
     }
     QCOMPARE(Texts(List("lwCorr")), (QStringList { "1", "10", "2", "3" })); // sorted as text
-    for (const auto* marker : view->scene->NormalFibers())
+    for (const auto *marker : view->scene->NormalFibers())
         QCOMPARE(marker->hidden, false);
     const PointMap created = view->corrTracks.at(10);
     QCOMPARE(created.size(), size_t(2));
@@ -243,8 +243,8 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
     QCOMPARE(Texts(List("lwPick")), (QStringList { "1", "10", "3", "E1" }));
 
     // Save again over the first set: both kinds ask before overwriting.
-    const auto proceed = [](QWidget* m) {
-        auto* confirm = qobject_cast<OverwriteConfirmDialog*>(m);
+    const auto proceed = [](QWidget *m) {
+        auto *confirm = qobject_cast<OverwriteConfirmDialog *>(m);
         if (confirm)
             confirm->proceedButton->click();
         else
@@ -252,10 +252,10 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
     };
     {
         ModalScript script({
-            [&](QWidget* m) { TestSupport::ChooseDirectory(m, outA); },
+            [&](QWidget *m) { TestSupport::ChooseDirectory(m, outA); },
             NameBase(QStringLiteral("picked")),
             proceed,
-            [&](QWidget* m) { TestSupport::ChooseDirectory(m, outB); },
+            [&](QWidget *m) { TestSupport::ChooseDirectory(m, outB); },
             NameBase(QStringLiteral("epicked")),
             proceed,
         });
@@ -275,9 +275,9 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
     const QString outD = dir.filePath("outD");
     {
         ModalScript script({
-            [&](QWidget* m) { TestSupport::ChooseDirectory(m, outC); },
+            [&](QWidget *m) { TestSupport::ChooseDirectory(m, outC); },
             NameBase(QStringLiteral("rest")),
-            [&](QWidget* m) { TestSupport::ChooseDirectory(m, outD); },
+            [&](QWidget *m) { TestSupport::ChooseDirectory(m, outD); },
             NameBase(QStringLiteral("erest")),
         });
         Button("btSaveInv")->click();
@@ -295,7 +295,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
 
     // The saved picks load back as the same tracks.
     {
-        ModalScript script({ [&](QWidget* m) {
+        ModalScript script({ [&](QWidget *m) {
             TestSupport::ChooseFiles(m, outA, SaveFileNames(QStringLiteral("picked"), 3));
         } });
         Button("btLoadCorr")->click();

@@ -26,17 +26,9 @@ void TestMarkers::starVertices_data()
     QTest::addColumn<double>("x");
     QTest::addColumn<double>("y");
     const double table[11][2] = {
-        { 0.0000, -18.5456 },
-        { 4.0172, -6.1819 },
-        { 17.0172, -6.1819 },
-        { 6.5000, 1.4593 },
-        { 10.5172, 13.8231 },
-        { 0.0000, 6.1819 },
-        { -10.5172, 13.8231 },
-        { -6.5000, 1.4593 },
-        { -17.0172, -6.1819 },
-        { -4.0172, -6.1819 },
-        { 0.0000, -18.5456 },
+        { 0.0000, -18.5456 },  { 4.0172, -6.1819 },  { 17.0172, -6.1819 },  { 6.5000, 1.4593 },
+        { 10.5172, 13.8231 },  { 0.0000, 6.1819 },   { -10.5172, 13.8231 }, { -6.5000, 1.4593 },
+        { -17.0172, -6.1819 }, { -4.0172, -6.1819 }, { 0.0000, -18.5456 },
     };
     for (int i = 0; i < 11; ++i)
         QTest::addRow("P%d", i) << i << table[i][0] << table[i][1];
@@ -61,7 +53,7 @@ void TestMarkers::newMarkersAreInvisibleAndSelectableOnly()
 {
     NormalFiber normal(3, Qt::green);
     ErrorFiber err(4, Qt::red, ErrorFiber::StarOutline(4.0 * std::atan(1.0)));
-    for (Fiber* fiber : { static_cast<Fiber*>(&normal), static_cast<Fiber*>(&err) }) {
+    for (Fiber *fiber : { static_cast<Fiber *>(&normal), static_cast<Fiber *>(&err) }) {
         QVERIFY(fiber->hidden);
         QCOMPARE(fiber->currentImage, -1);
         QVERIFY(fiber->points.empty());
@@ -119,7 +111,7 @@ void TestMarkers::pointInRectIncludesEdges()
 void TestMarkers::visibilityFollowsImageAndHiddenFlag()
 {
     QGraphicsScene scene;
-    auto* marker = new ErrorFiber(9, Qt::red, ErrorFiber::StarOutline(4.0 * std::atan(1.0)));
+    auto *marker = new ErrorFiber(9, Qt::red, ErrorFiber::StarOutline(4.0 * std::atan(1.0)));
     PointMap points;
     points[0] = { 10.5f, 20.25f };
     points[2] = { 30.0f, 40.0f };

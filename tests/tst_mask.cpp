@@ -33,15 +33,15 @@ private:
     bool Visible(bool error, unsigned int id) const;
 
     QTemporaryDir dir;
-    TFormTrackView* view = nullptr;
-    QGraphicsView* graphics = nullptr;
+    TFormTrackView *view = nullptr;
+    QGraphicsView *graphics = nullptr;
     QList<std::pair<Ids, Ids>> reports;
 };
 
 void TestMask::init()
 {
     view = new TFormTrackView;
-    graphics = view->findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+    graphics = view->findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
     std::vector<unsigned int> failed;
     view->scene->LoadImages(TestSupport::WriteImages(dir.path(), 2, 400, 300), failed);
     view->UpdateImageRange();
@@ -61,13 +61,13 @@ void TestMask::init()
     view->CreateErrorFibers();
 
     reports.clear();
-    connect(view, qOverload<const Ids&, const Ids&>(&TFormTrackView::Mask), this,
-        [this](const Ids& norms, const Ids& errs) {
-            reports.append({ norms, errs });
-        });
+    connect(view, qOverload<const Ids &, const Ids &>(&TFormTrackView::Mask), this,
+            [this](const Ids &norms, const Ids &errs) {
+                reports.append({ norms, errs });
+            });
     view->show();
     QVERIFY(QTest::qWaitForWindowExposed(view));
-    view->findChild<QSlider*>(QStringLiteral("hsImage"))->setValue(0);
+    view->findChild<QSlider *>(QStringLiteral("hsImage"))->setValue(0);
 }
 
 void TestMask::cleanup()
@@ -78,23 +78,23 @@ void TestMask::cleanup()
 
 void TestMask::Drag(QPointF fromScene, QPointF toScene)
 {
-    TestSupport::DragOnWidget(
-        graphics->viewport(), graphics->mapFromScene(fromScene), graphics->mapFromScene(toScene));
+    TestSupport::DragOnWidget(graphics->viewport(), graphics->mapFromScene(fromScene),
+                              graphics->mapFromScene(toScene));
 }
 
 void TestMask::PressMask()
 {
-    QTest::mouseClick(view->findChild<QToolButton*>(QStringLiteral("btMask")), Qt::LeftButton);
+    QTest::mouseClick(view->findChild<QToolButton *>(QStringLiteral("btMask")), Qt::LeftButton);
 }
 
 bool TestMask::Visible(bool error, unsigned int id) const
 {
     if (error) {
-        for (const ErrorFiber* marker : view->scene->ErrorFibers())
+        for (const ErrorFiber *marker : view->scene->ErrorFibers())
             if (marker->id == id)
                 return marker->isVisible();
     } else {
-        for (const NormalFiber* marker : view->scene->NormalFibers())
+        for (const NormalFiber *marker : view->scene->NormalFibers())
             if (marker->id == id)
                 return marker->isVisible();
     }
@@ -123,7 +123,7 @@ void TestMask::dragSelectsAndMaskKeepsExactlyThose()
     QVERIFY(!Visible(false, 9));
     QVERIFY(!Visible(true, 5));
 
-    QTest::mouseClick(view->findChild<QToolButton*>(QStringLiteral("btRemove")), Qt::LeftButton);
+    QTest::mouseClick(view->findChild<QToolButton *>(QStringLiteral("btRemove")), Qt::LeftButton);
     QVERIFY(Visible(false, 7) && Visible(false, 9) && Visible(true, 5));
     QVERIFY(!Visible(false, 5)); // no point on image 1
     QCOMPARE(reports.size(), 1); // clearing reports nothing
@@ -144,12 +144,12 @@ void TestMask::maskWithNothingSelectedHidesAll()
     QVERIFY(reports[1].first.empty());
     QVERIFY(reports[1].second.empty());
     QVERIFY(view->maskedNorms.empty() && view->maskedErrs.empty());
-    for (const NormalFiber* marker : view->scene->NormalFibers())
+    for (const NormalFiber *marker : view->scene->NormalFibers())
         QVERIFY(!marker->isVisible());
-    for (const ErrorFiber* marker : view->scene->ErrorFibers())
+    for (const ErrorFiber *marker : view->scene->ErrorFibers())
         QVERIFY(!marker->isVisible());
 
-    QTest::mouseClick(view->findChild<QToolButton*>(QStringLiteral("btRemove")), Qt::LeftButton);
+    QTest::mouseClick(view->findChild<QToolButton *>(QStringLiteral("btRemove")), Qt::LeftButton);
     QVERIFY(Visible(false, 5) && Visible(false, 7) && Visible(false, 9));
     QVERIFY(Visible(true, 5) && Visible(true, 6));
 }

@@ -44,7 +44,7 @@ void TestTrackColorsHue::contrastingHue()
     QCOMPARE(colour.alpha(), 255);
     if (hues.size() >= 2) {
         QList<QColor> hsv;
-        for (const QColor& c : neighbours)
+        for (const QColor &c : neighbours)
             hsv << c.toHsv();
         QCOMPARE(MidHueOfWidestGap(hsv), expected);
     }
@@ -66,7 +66,7 @@ void TestTrackColorsHue::noNeighbourGivesRandomBrightColour()
         QVERIFY(colour.isValid());
         QCOMPARE(colour.saturation(), 255);
         QVERIFY2(colour.value() >= 128 && colour.value() <= 255,
-            qPrintable(QString::number(colour.value())));
+                 qPrintable(QString::number(colour.value())));
         QCOMPARE(colour.alpha(), 255);
         QVERIFY(colour.hue() >= 0 && colour.hue() < 360);
     }

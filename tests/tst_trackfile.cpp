@@ -144,8 +144,7 @@ void TstTrackFile::readRecords_data()
     QTest::newRow("id of many digits skipped")
         << QByteArray("5\t6\t123456789012345678901234567890123456789\n7\t8\t9\n") << "9@4=7,8";
     QTest::newRow("leading zeros are the number they spell, however many")
-        << QByteArray("5\t6\t000000000000000000000000000000000007\n7\t8\t9\n")
-        << "7@4=5,6;9@4=7,8";
+        << QByteArray("5\t6\t000000000000000000000000000000000007\n7\t8\t9\n") << "7@4=5,6;9@4=7,8";
     QTest::newRow("id below -2^31 skipped")
         << QByteArray("5\t6\t-2147483649\n7\t8\t9\n") << "9@4=7,8";
     QTest::newRow("fractional id skipped") << QByteArray("5\t6\t3.5\n7\t8\t9\n") << "9@4=7,8";

@@ -31,8 +31,8 @@ private slots:
 
 private:
     static PointMap Points(std::initializer_list<std::pair<unsigned int, TrackPoint>> list);
-    static void Press(TrackScene& scene, QPointF at);
-    void LoadThree(TrackScene& scene);
+    static void Press(TrackScene &scene, QPointF at);
+    void LoadThree(TrackScene &scene);
 
     QTemporaryDir dir;
     QStringList files;
@@ -41,12 +41,12 @@ private:
 PointMap TestTrackScene::Points(std::initializer_list<std::pair<unsigned int, TrackPoint>> list)
 {
     PointMap points;
-    for (const auto& entry : list)
+    for (const auto &entry : list)
         points[entry.first] = entry.second;
     return points;
 }
 
-void TestTrackScene::Press(TrackScene& scene, QPointF at)
+void TestTrackScene::Press(TrackScene &scene, QPointF at)
 {
     QGraphicsSceneMouseEvent press(QEvent::GraphicsSceneMousePress);
     press.setScenePos(at);
@@ -66,7 +66,7 @@ void TestTrackScene::init()
     }
 }
 
-void TestTrackScene::LoadThree(TrackScene& scene)
+void TestTrackScene::LoadThree(TrackScene &scene)
 {
     std::vector<unsigned int> failed;
     scene.LoadImages(files, failed);
@@ -89,7 +89,7 @@ void TestTrackScene::unreadableFileKeepsItsPlace()
     QVERIFY(scene.Images()[1].isNull());
     QVERIFY(!scene.Images()[2].isNull());
 
-    NormalFiber* marker = scene.NormalFibers().front();
+    NormalFiber *marker = scene.NormalFibers().front();
     QVERIFY(!marker->isVisible());
     scene.SwitchImage(1);
     QCOMPARE(scene.CurrentImage(), 1);
@@ -124,7 +124,7 @@ void TestTrackScene::newSequenceResetsToFirstImage()
     scene.AddErrorFiber(4, Points({ { 0, { 1.0f, 2.0f } }, { 2, { 3.0f, 4.0f } } }), Qt::red);
     scene.ShowErrorFibers();
     scene.SwitchImage(2);
-    ErrorFiber* marker = scene.ErrorFibers().front();
+    ErrorFiber *marker = scene.ErrorFibers().front();
     QCOMPARE(marker->pos(), QPointF(3, 4));
 
     std::vector<unsigned int> failed;
@@ -169,11 +169,11 @@ void TestTrackScene::hideShowAndSwitch()
 {
     TrackScene scene;
     LoadThree(scene);
-    scene.AddNormalFiber(
-        1, Points({ { 0, { 10.0f, 10.0f } }, { 1, { 20.0f, 20.0f } } }), Qt::green);
+    scene.AddNormalFiber(1, Points({ { 0, { 10.0f, 10.0f } }, { 1, { 20.0f, 20.0f } } }),
+                         Qt::green);
     scene.AddErrorFiber(1, Points({ { 0, { 30.0f, 30.0f } }, { 2, { 40.0f, 40.0f } } }), Qt::red);
-    NormalFiber* normal = scene.NormalFibers().front();
-    ErrorFiber* err = scene.ErrorFibers().front();
+    NormalFiber *normal = scene.NormalFibers().front();
+    ErrorFiber *err = scene.ErrorFibers().front();
     QCOMPARE(normal->currentImage, 0);
     QVERIFY(!normal->isVisible()); // added markers wait for a show
     QVERIFY(!err->isVisible());
@@ -232,11 +232,11 @@ void TestTrackScene::showOnlyFibers()
     const auto visibleIds = [&scene](bool error) {
         std::vector<unsigned int> ids;
         if (error) {
-            for (ErrorFiber* m : scene.ErrorFibers())
+            for (ErrorFiber *m : scene.ErrorFibers())
                 if (m->isVisible())
                     ids.push_back(m->id);
         } else {
-            for (NormalFiber* m : scene.NormalFibers())
+            for (NormalFiber *m : scene.NormalFibers())
                 if (m->isVisible())
                     ids.push_back(m->id);
         }
@@ -273,7 +273,7 @@ void TestTrackScene::creationPlacesOnePointPerImage()
     scene.StartNewTrack();
     QVERIFY(scene.IsCreating());
     QVERIFY(!scene.NormalFibers().front()->isVisible());
-    const NormalFiber* blue = scene.NewFiber();
+    const NormalFiber *blue = scene.NewFiber();
     QVERIFY(blue);
     QCOMPARE(blue->brush().color(), QColor(Qt::blue));
     QVERIFY(!blue->isVisible()); // no point yet
@@ -327,7 +327,7 @@ void TestTrackScene::endNewTrackShowsEveryMarker()
     Press(scene, QPointF(30, 30));
     scene.AddNewFiber(7, Qt::yellow, true);
     QCOMPARE(scene.ErrorFibers().size(), size_t(2));
-    ErrorFiber* created = scene.ErrorFibers().back();
+    ErrorFiber *created = scene.ErrorFibers().back();
     QCOMPARE(created->id, 7u);
     QVERIFY(!created->isVisible()); // waits for the end of the creation
     scene.EndNewTrack();
@@ -345,12 +345,12 @@ void TestTrackScene::keepSelected()
     TrackScene scene;
     LoadThree(scene);
     for (unsigned int id : { 3u, 1u, 8u })
-        scene.AddNormalFiber(
-            id, Points({ { 0, { float(id) * 5, 5.0f } }, { 1, { 1.0f, 1.0f } } }), Qt::green);
+        scene.AddNormalFiber(id, Points({ { 0, { float(id) * 5, 5.0f } }, { 1, { 1.0f, 1.0f } } }),
+                             Qt::green);
     scene.AddErrorFiber(1, Points({ { 0, { 50.0f, 5.0f } } }), Qt::red);
     scene.AddErrorFiber(4, Points({ { 0, { 55.0f, 5.0f } } }), Qt::red);
     scene.ShowAll();
-    const auto& normals = scene.NormalFibers();
+    const auto &normals = scene.NormalFibers();
     normals[2]->setSelected(true); // id 8
     normals[0]->setSelected(true); // id 3
     scene.ErrorFibers()[1]->setSelected(true);
@@ -383,10 +383,10 @@ void TestTrackScene::fibersInRect()
     scene.ShowNormalFibers();
     scene.HideNormalFibers(); // hidden markers count all the same
 
-    std::vector<Fiber*> found;
+    std::vector<Fiber *> found;
     scene.FibersInRect(QRectF(0, 0, 200, 200), 0, found);
     std::vector<unsigned int> ids;
-    for (const Fiber* fiber : found)
+    for (const Fiber *fiber : found)
         ids.push_back(fiber->id);
     QCOMPARE(ids, (std::vector<unsigned int> { 1, 2, 5 }));
     QVERIFY(found.back()->error);

@@ -32,15 +32,15 @@ private slots:
     void resizeRefitsImage();
 
 private:
-    void LoadImages(TFormTrackView& view, int count, int width = 64, int height = 48);
+    void LoadImages(TFormTrackView &view, int count, int width = 64, int height = 48);
     QTemporaryDir dir;
     int batch = 0;
 };
 
-void TestTrackView::LoadImages(TFormTrackView& view, int count, int width, int height)
+void TestTrackView::LoadImages(TFormTrackView &view, int count, int width, int height)
 {
-    const QStringList files = TestSupport::WriteImages(
-        dir.path(), count, width, height, QStringLiteral("b%1_").arg(batch++));
+    const QStringList files = TestSupport::WriteImages(dir.path(), count, width, height,
+                                                       QStringLiteral("b%1_").arg(batch++));
     std::vector<unsigned int> failed;
     view.scene->LoadImages(files, failed);
     QVERIFY(failed.empty());
@@ -104,15 +104,15 @@ void TestTrackView::formWidgets()
     QFETCH(QList<int>, cell);
 
     TFormTrackView view;
-    auto* grid = view.findChild<QGridLayout*>(QStringLiteral("gridLayout"));
+    auto *grid = view.findChild<QGridLayout *>(QStringLiteral("gridLayout"));
     QVERIFY(grid);
     QCOMPARE(grid->parentWidget()->objectName(), QStringLiteral("centralwidget"));
     QCOMPARE(view.centralWidget(), grid->parentWidget());
 
-    QWidget* widget = view.findChild<QWidget*>(name);
+    QWidget *widget = view.findChild<QWidget *>(name);
     QVERIFY(widget);
     QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
-    if (auto* button = qobject_cast<QToolButton*>(widget)) {
+    if (auto *button = qobject_cast<QToolButton *>(widget)) {
         QCOMPARE(button->text(), text);
         QVERIFY(!button->isCheckable());
     }
@@ -133,8 +133,8 @@ void TestTrackView::windowAndViewSettings()
     QCOMPARE(view.windowModality(), Qt::NonModal);
     QCOMPARE(view.focusPolicy(), Qt::StrongFocus);
 
-    auto* grid = view.findChild<QGridLayout*>(QStringLiteral("gridLayout"));
-    QSpacerItem* spacer = nullptr;
+    auto *grid = view.findChild<QGridLayout *>(QStringLiteral("gridLayout"));
+    QSpacerItem *spacer = nullptr;
     int spacerIndex = -1;
     for (int i = 0; i < grid->count(); ++i) {
         if (grid->itemAt(i)->spacerItem()) {
@@ -150,13 +150,13 @@ void TestTrackView::windowAndViewSettings()
     QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
     QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
 
-    auto* slider = view.findChild<QSlider*>(QStringLiteral("hsImage"));
+    auto *slider = view.findChild<QSlider *>(QStringLiteral("hsImage"));
     QCOMPARE(slider->orientation(), Qt::Horizontal);
     QCOMPARE(slider->tickPosition(), QSlider::NoTicks);
     QCOMPARE(slider->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
     QCOMPARE(slider->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
 
-    auto* graphics = view.findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+    auto *graphics = view.findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
     QCOMPARE(graphics->scene(), view.scene);
     QCOMPARE(view.scene->parent(), &view);
     QCOMPARE(graphics->dragMode(), QGraphicsView::RubberBandDrag);
@@ -167,7 +167,7 @@ void TestTrackView::windowAndViewSettings()
 void TestTrackView::sliderBeforeAnyImage()
 {
     TFormTrackView view;
-    auto* slider = view.findChild<QSlider*>(QStringLiteral("hsImage"));
+    auto *slider = view.findChild<QSlider *>(QStringLiteral("hsImage"));
     QCOMPARE(slider->minimum(), 0);
     QCOMPARE(slider->maximum(), 99);
     slider->setValue(5); // the scene ignores an index it does not have
@@ -182,7 +182,7 @@ void TestTrackView::keysStepOneImageAndStopAtEnds()
 {
     TFormTrackView view;
     LoadImages(view, 3);
-    auto* slider = view.findChild<QSlider*>(QStringLiteral("hsImage"));
+    auto *slider = view.findChild<QSlider *>(QStringLiteral("hsImage"));
     QCOMPARE(slider->maximum(), 2);
     QCOMPARE(view.ImageCount(), 3);
 
@@ -200,8 +200,8 @@ void TestTrackView::keysStepOneImageAndStopAtEnds()
     QTest::keyClick(&view, Qt::Key_Down);
     QCOMPARE(view.scene->CurrentImage(), 1);
 
-    for (Qt::Key key :
-        { Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End, Qt::Key_Space, Qt::Key_A }) {
+    for (Qt::Key key : { Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End, Qt::Key_Space,
+                         Qt::Key_A }) {
         QTest::keyClick(&view, key);
         QCOMPARE(slider->value(), 1);
     }
@@ -209,11 +209,11 @@ void TestTrackView::keysStepOneImageAndStopAtEnds()
 
 // Delivered as if it came from the mouse: only then does Qt pass an ignored
 // wheel event on to the parent widgets, as it does for a user's wheel.
-static void Wheel(QWidget* target, int delta, Qt::ScrollPhase phase = Qt::NoScrollPhase)
+static void Wheel(QWidget *target, int delta, Qt::ScrollPhase phase = Qt::NoScrollPhase)
 {
     const QPointF at(target->width() / 2.0, target->height() / 2.0);
     QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
-        Qt::NoModifier, phase, false);
+                      Qt::NoModifier, phase, false);
     QSpontaneKeyEvent::setSpontaneous(&event);
     qApp->notify(target, &event);
 }
@@ -222,8 +222,8 @@ void TestTrackView::wheelStepsOneImageAndStopsAtEnds()
 {
     TFormTrackView view;
     LoadImages(view, 3);
-    auto* slider = view.findChild<QSlider*>(QStringLiteral("hsImage"));
-    auto* graphics = view.findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+    auto *slider = view.findChild<QSlider *>(QStringLiteral("hsImage"));
+    auto *graphics = view.findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
 
@@ -255,14 +255,14 @@ void TestTrackView::keysStillStepAfterClickingTheView()
 {
     TFormTrackView view;
     LoadImages(view, 3);
-    auto* slider = view.findChild<QSlider*>(QStringLiteral("hsImage"));
-    auto* graphics = view.findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+    auto *slider = view.findChild<QSlider *>(QStringLiteral("hsImage"));
+    auto *graphics = view.findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
     view.show();
     view.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&view));
 
     TestSupport::ClickOnWidget(graphics->viewport(), graphics->viewport()->rect().center());
-    QWidget* focus = QApplication::focusWidget();
+    QWidget *focus = QApplication::focusWidget();
     QVERIFY(focus);
     QTest::keyClick(focus, Qt::Key_Right);
     QCOMPARE(slider->value(), 1);
@@ -273,7 +273,7 @@ void TestTrackView::singleImageCannotMove()
 {
     TFormTrackView view;
     LoadImages(view, 1);
-    auto* slider = view.findChild<QSlider*>(QStringLiteral("hsImage"));
+    auto *slider = view.findChild<QSlider *>(QStringLiteral("hsImage"));
     QCOMPARE(slider->maximum(), 0);
     QTest::keyClick(&view, Qt::Key_Right);
     Wheel(&view, 120);
@@ -285,7 +285,7 @@ void TestTrackView::newSequenceKeepsSliderAndSceneAgreed()
 {
     TFormTrackView view;
     LoadImages(view, 5);
-    auto* slider = view.findChild<QSlider*>(QStringLiteral("hsImage"));
+    auto *slider = view.findChild<QSlider *>(QStringLiteral("hsImage"));
     slider->setValue(3);
     QCOMPARE(view.scene->CurrentImage(), 3);
     LoadImages(view, 4, 30, 20); // the slider stays in range: the scene follows it
@@ -306,7 +306,7 @@ void TestTrackView::resizeRefitsImage()
 {
     TFormTrackView view;
     LoadImages(view, 2, 200, 50);
-    auto* graphics = view.findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+    auto *graphics = view.findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
 
@@ -318,7 +318,7 @@ void TestTrackView::resizeRefitsImage()
         QVERIFY2(mapped.width() >= viewport.width() - 6, "image not stretched horizontally");
         QVERIFY2(mapped.height() >= viewport.height() - 6, "image not stretched vertically");
     };
-    view.findChild<QSlider*>(QStringLiteral("hsImage"))->setValue(1);
+    view.findChild<QSlider *>(QStringLiteral("hsImage"))->setValue(1);
     checkFilled();
     view.resize(1100, 900);
     QTRY_COMPARE(view.size(), QSize(1100, 900));

@@ -12,7 +12,7 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
-TFormTrackView::TFormTrackView(QWidget* parent)
+TFormTrackView::TFormTrackView(QWidget *parent)
     : QMainWindow(parent)
     , scene(new TrackScene(this))
     , ui(new TFormTrackViewForm)
@@ -27,7 +27,7 @@ TFormTrackView::TFormTrackView(QWidget* parent)
     connect(ui->btCancel, &QToolButton::clicked, this, &TFormTrackView::CancelNewTrack);
     QMetaObject::connectSlotsByName(this);
 
-    QGraphicsView* view = ui->graphicsView;
+    QGraphicsView *view = ui->graphicsView;
     view->setScene(scene);
     view->setDragMode(QGraphicsView::RubberBandDrag);
     view->setRenderHint(QPainter::Antialiasing);
@@ -85,7 +85,7 @@ void TFormTrackView::FitSceneInView()
     ui->graphicsView->fitInView(scene->sceneRect(), Qt::IgnoreAspectRatio);
 }
 
-void TFormTrackView::wheelEvent(QWheelEvent* event)
+void TFormTrackView::wheelEvent(QWheelEvent *event)
 {
     // Touchpads open and close each gesture with an event that carries no
     // motion; counted as a backward notch it would undo the step just made.
@@ -99,7 +99,7 @@ void TFormTrackView::wheelEvent(QWheelEvent* event)
         ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepSub);
 }
 
-void TFormTrackView::keyPressEvent(QKeyEvent* event)
+void TFormTrackView::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {
     case Qt::Key_Left:
@@ -116,7 +116,7 @@ void TFormTrackView::keyPressEvent(QKeyEvent* event)
     }
 }
 
-void TFormTrackView::resizeEvent(QResizeEvent* event)
+void TFormTrackView::resizeEvent(QResizeEvent *event)
 {
     FitSceneInView();
     event->accept();

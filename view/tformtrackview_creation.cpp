@@ -14,7 +14,7 @@ namespace {
 
 // Hints and refusals of track creation: an information box with no title, one
 // OK button, fixed at its size hint, over the view window.
-void ShowCreationMessage(QWidget* parent, const QString& text)
+void ShowCreationMessage(QWidget *parent, const QString &text)
 {
     QMessageBox box(parent);
     box.setText(text);
@@ -41,20 +41,20 @@ void TFormTrackView::AddTrack()
 {
     if (!creating) {
         ShowCreationMessage(this,
-            tr("You haven't created a new fiber.\n\nPress \"New\" and click where "
-               "the fiber should go in each cross-section."));
+                            tr("You haven't created a new fiber.\n\nPress \"New\" and click where "
+                               "the fiber should go in each cross-section."));
         return;
     }
     if (!scene->HasNewPoints()) {
         ShowCreationMessage(this,
-            tr("No fibers has been placed.\n\nClick where the fiber should go in "
-               "each cross-section."));
+                            tr("No fibers has been placed.\n\nClick where the fiber should go in "
+                               "each cross-section."));
         return;
     }
     TrackTypeDialog typeDialog(this);
     connect(typeDialog.errorButton, &QPushButton::clicked, this, &TFormTrackView::AddNewErrorTrack);
     connect(typeDialog.nonErrorButton, &QPushButton::clicked, this,
-        &TFormTrackView::AddNewNonErrorTrack);
+            &TFormTrackView::AddNewNonErrorTrack);
     typeDialog.exec();
 }
 
@@ -76,8 +76,8 @@ void TFormTrackView::AddNewTrackOfKind(bool error)
     // click; a creation that already ended must not add a second track.
     if (!creating)
         return;
-    TrackTable& tracks = error ? errTracks : corrTracks;
-    ColorTable& colors = error ? errColors : corrColors;
+    TrackTable &tracks = error ? errTracks : corrTracks;
+    ColorTable &colors = error ? errColors : corrColors;
 
     PointMap points;
     TrackIdDialog idDialog(this);
@@ -103,25 +103,25 @@ void TFormTrackView::AddNewTrackOfKind(bool error)
     scene->EndNewTrack();
 }
 
-QColor TFormTrackView::ChooseNewTrackColor(const PointMap& points) const
+QColor TFormTrackView::ChooseNewTrackColor(const PointMap &points) const
 {
     if (points.empty())
         return RandomTrackColor();
-    const auto& [image, first] = *points.begin();
-    std::vector<Fiber*> near;
+    const auto &[image, first] = *points.begin();
+    std::vector<Fiber *> near;
     scene->FibersInRect(QRectF(static_cast<double>(first.x) - 100.0,
-                            static_cast<double>(first.y) - 100.0, 200.0, 200.0),
-        static_cast<int>(image), near);
+                               static_cast<double>(first.y) - 100.0, 200.0, 200.0),
+                        static_cast<int>(image), near);
     QList<QColor> colours;
     colours.reserve(static_cast<qsizetype>(near.size()));
-    for (const Fiber* fiber : near)
+    for (const Fiber *fiber : near)
         colours << fiber->color;
     return ContrastingTrackColor(colours);
 }
 
 QColor TFormTrackView::RandomTrackColor() const { return ::RandomTrackColor(); }
 
-int TFormTrackView::MidHueOfWidestGap(const QList<QColor>& colours) const
+int TFormTrackView::MidHueOfWidestGap(const QList<QColor> &colours) const
 {
     return ::MidHueOfWidestGap(colours);
 }

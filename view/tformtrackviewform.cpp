@@ -10,7 +10,7 @@
 #include <QToolButton>
 #include <QWidget>
 
-void TFormTrackViewForm::setupUi(QMainWindow* window)
+void TFormTrackViewForm::setupUi(QMainWindow *window)
 {
     if (window->objectName().isEmpty())
         window->setObjectName(QStringLiteral("TFormTrackView"));
@@ -71,24 +71,28 @@ void TFormTrackViewForm::setupUi(QMainWindow* window)
     retranslateUi(window);
 }
 
-void TFormTrackViewForm::retranslateUi(QMainWindow* window)
+void TFormTrackViewForm::retranslateUi(QMainWindow *window)
 {
-    const char* context = "TFormTrackView";
+    const char *context = "TFormTrackView";
     window->setWindowTitle(QApplication::translate(context, "Track View"));
-    btMask->setToolTip(QApplication::translate(context,
+    btMask->setToolTip(QApplication::translate(
+        context,
         "<html><head/><body><p>Select Tracks from a drag-and-drop mask.</p></body></html>"));
     btMask->setText(QApplication::translate(context, "Mask Selection"));
-    btRemove->setToolTip(QApplication::translate(context,
+    btRemove->setToolTip(QApplication::translate(
+        context,
         "<html><head/><body><p>Clears the current selection and displays all "
         "Tracks.</p></body></html>"));
     btRemove->setText(QApplication::translate(context, "Clear Mask"));
     btCancel->setText(QApplication::translate(context, "Cancel Creation"));
-    btNew->setToolTip(QApplication::translate(context,
+    btNew->setToolTip(QApplication::translate(
+        context,
         "<html><head/><body><p>Manually add a new Track to the image sequence. Click to place "
         "a Track Point in each image on a feature you want to track throughout the "
         "sequence.</p></body></html>"));
     btNew->setText(QApplication::translate(context, "Create Track"));
-    btAdd->setToolTip(QApplication::translate(context,
+    btAdd->setToolTip(QApplication::translate(
+        context,
         "<html><head/><body><p>Adds a new Track to the list view from the manually placed "
         "Track Points.</p></body></html>"));
     btAdd->setText(QApplication::translate(context, "Add Created Track"));

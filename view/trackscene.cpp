@@ -77,10 +77,7 @@ void TrackScene::MoveMarkersTo(int image)
         newFiber->SetCurrentImage(image);
 }
 
-bool TrackScene::HasImages() const
-{
-    return imageCount > 0;
-}
+bool TrackScene::HasImages() const { return imageCount > 0; }
 
 void TrackScene::drawBackground(QPainter *painter, const QRectF &)
 {
@@ -146,15 +143,13 @@ void ShowOnly(const std::vector<Marker *> &markers, const std::vector<unsigned i
     }
 }
 
-template <typename Marker>
-void ShowEach(const std::vector<Marker *> &markers)
+template <typename Marker> void ShowEach(const std::vector<Marker *> &markers)
 {
     for (Marker *marker : markers)
         marker->ShowFiber();
 }
 
-template <typename Marker>
-void HideEach(const std::vector<Marker *> &markers)
+template <typename Marker> void HideEach(const std::vector<Marker *> &markers)
 {
     for (Marker *marker : markers)
         marker->HideFiber();
@@ -169,25 +164,13 @@ void TrackScene::ShowOnlyFibers(const std::vector<unsigned int> &normIds,
     ShowOnly(errorFibers, errIds);
 }
 
-void TrackScene::HideErrorFibers()
-{
-    HideEach(errorFibers);
-}
+void TrackScene::HideErrorFibers() { HideEach(errorFibers); }
 
-void TrackScene::HideNormalFibers()
-{
-    HideEach(normalFibers);
-}
+void TrackScene::HideNormalFibers() { HideEach(normalFibers); }
 
-void TrackScene::ShowErrorFibers()
-{
-    ShowEach(errorFibers);
-}
+void TrackScene::ShowErrorFibers() { ShowEach(errorFibers); }
 
-void TrackScene::ShowNormalFibers()
-{
-    ShowEach(normalFibers);
-}
+void TrackScene::ShowNormalFibers() { ShowEach(normalFibers); }
 
 void TrackScene::ShowAll()
 {
@@ -222,7 +205,7 @@ void TrackScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
     }
     // While a track is placed every click is a point, never a selection.
     const QPointF pos = event->scenePos();
-    const TrackPoint p{static_cast<float>(pos.x()), static_cast<float>(pos.y())};
+    const TrackPoint p { static_cast<float>(pos.x()), static_cast<float>(pos.y()) };
     if (currentImage >= 0) {
         newPoints[static_cast<unsigned int>(currentImage)] = p;
         newFiber->SetPoint(static_cast<unsigned int>(currentImage), p);
@@ -231,10 +214,7 @@ void TrackScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
     event->accept();
 }
 
-bool TrackScene::HasNewPoints() const
-{
-    return !newPoints.empty();
-}
+bool TrackScene::HasNewPoints() const { return !newPoints.empty(); }
 
 void TrackScene::CopyNewPoints(PointMap &out) const
 {
