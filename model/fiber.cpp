@@ -10,19 +10,20 @@ Fiber::Fiber(unsigned int id, const QColor &color, bool error)
 {
 }
 
-bool Fiber::HasPoint(int image) const
+bool Fiber::HasPoint(int image) const { return PointOn(image) != nullptr; }
+
+const TrackPoint *Fiber::PointOn(int image) const
 {
-    return image >= 0 && points.count(static_cast<unsigned int>(image)) != 0;
+    if (image < 0)
+        return nullptr;
+    const auto it = points.find(static_cast<unsigned int>(image));
+    return it == points.end() ? nullptr : &it->second;
 }
 
 bool Fiber::PointInRect(const QRectF &rect, int image) const
 {
-    if (image < 0)
-        return false;
-    const auto it = points.find(static_cast<unsigned int>(image));
-    if (it == points.end())
-        return false;
-    return rect.contains(QPointF(it->second.x, it->second.y));
+    const TrackPoint *p = PointOn(image);
+    return p && rect.contains(QPointF(p->x, p->y));
 }
 
 void Fiber::SetPoints(const PointMap &source) { points = source; }

@@ -14,6 +14,8 @@ public:
     Fiber(unsigned int id, const QColor &color, bool error);
 
     bool HasPoint(int image) const;
+    // The point on image, or null where the track has none (also for -1).
+    const TrackPoint *PointOn(int image) const;
     bool PointInRect(const QRectF &rect, int image) const;
     void SetPoints(const PointMap &source);
     void SetPoint(unsigned int image, const TrackPoint &p);

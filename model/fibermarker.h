@@ -19,15 +19,11 @@ public:
 
     void Refresh()
     {
-        if (hidden) {
-            Item::setVisible(false);
-        } else if (HasPoint(currentImage)) {
-            const TrackPoint &p = points.find(static_cast<unsigned int>(currentImage))->second;
-            Item::setPos(QPointF(p.x, p.y));
-            Item::setVisible(true);
-        } else {
-            Item::setVisible(false);
-        }
+        // Runs for every marker on every image step: one look-up, not two.
+        const TrackPoint *p = hidden ? nullptr : PointOn(currentImage);
+        if (p)
+            Item::setPos(QPointF(p->x, p->y));
+        Item::setVisible(p != nullptr);
         // No update() of its own: moving and showing repaint the old and the
         // new place already, and an explicit update would throw away the
         // marker's cached picture on every image step.

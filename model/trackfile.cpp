@@ -32,21 +32,11 @@ bool IdFromValue(long long value, unsigned int &id)
 void StorePoint(TrackTable &table, TrackTable::iterator &last, unsigned int id, unsigned int image,
                 const TrackPoint &p)
 {
-    if (last == table.end() || last->first != id) {
-        auto next = last == table.end() ? table.end() : std::next(last);
-        if (next != table.end() && next->first == id)
-            last = next;
-        else if (last != table.end() && last->first < id
-                 && (next == table.end() || id < next->first))
-            last = table.emplace_hint(next, id, PointMap());
-        else
-            last = table.try_emplace(id).first;
-    }
-    PointMap &points = last->second;
-    if (points.empty() || points.rbegin()->first < image)
-        points.emplace_hint(points.end(), image, p);
-    else
-        points[image] = p;
+    // Both hints are where the next insertion goes in that common case; the
+    // map falls back to a full search when a hint is wrong.
+    if (last == table.end() || last->first != id)
+        last = table.try_emplace(last == table.end() ? table.end() : std::next(last), id);
+    last->second.insert_or_assign(last->second.end(), image, p);
 }
 
 void SkipRestOfLine(FILE *file)
