@@ -1,6 +1,7 @@
 #include "review/tformstrandsight.h"
 
 #include "dialogs/basefilenamedialog.h"
+#include "dialogs/informationbox.h"
 #include "dialogs/overwriteconfirmdialog.h"
 #include "model/trackfile.h"
 #include "review/tformstrandsightform.h"
@@ -134,15 +135,8 @@ bool TFormStrandsight::WriteTrackSet(const QString &directory, const QString &ba
     return true;
 }
 
-// Hints and refusals: information icon, no title, one OK button, fixed at the
-// box's size hint. Rich text, so the hints' underlined <u>do</u> shows as such.
+// Rich text, so the hints' underlined <u>do</u> shows as such.
 void TFormStrandsight::ShowHint(const QString &text)
 {
-    QMessageBox box(this);
-    box.setIcon(QMessageBox::Information);
-    box.setTextFormat(Qt::RichText);
-    box.setText(text);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.setFixedSize(box.sizeHint());
-    box.exec();
+    ShowInformationBox(this, text, Qt::RichText);
 }

@@ -1,5 +1,6 @@
 #include "view/tformtrackview.h"
 
+#include "dialogs/informationbox.h"
 #include "dialogs/trackiddialog.h"
 #include "dialogs/tracktypedialog.h"
 #include "model/fiber.h"
@@ -7,30 +8,14 @@
 #include "view/trackscene.h"
 
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
-
-namespace {
-
-// Hints and refusals of track creation: an information box with no title, one
-// OK button, fixed at its size hint, over the view window.
-void ShowCreationMessage(QWidget *parent, const QString &text)
-{
-    QMessageBox box(parent);
-    box.setText(text);
-    box.setIcon(QMessageBox::Information);
-    box.setFixedSize(box.sizeHint());
-    box.exec();
-}
-
-} // namespace
 
 void TFormTrackView::NewTrack()
 {
     if (creating)
         return;
     if (!scene->HasImages()) {
-        ShowCreationMessage(this, tr("You must first load images before placing new fibers."));
+        ShowInformationBox(this, tr("You must first load images before placing new fibers."));
         return;
     }
     creating = true;
@@ -40,15 +25,15 @@ void TFormTrackView::NewTrack()
 void TFormTrackView::AddTrack()
 {
     if (!creating) {
-        ShowCreationMessage(this,
-                            tr("You haven't created a new fiber.\n\nPress \"New\" and click where "
-                               "the fiber should go in each cross-section."));
+        ShowInformationBox(this,
+                           tr("You haven't created a new fiber.\n\nPress \"New\" and click where "
+                              "the fiber should go in each cross-section."));
         return;
     }
     if (!scene->HasNewPoints()) {
-        ShowCreationMessage(this,
-                            tr("No fibers has been placed.\n\nClick where the fiber should go in "
-                               "each cross-section."));
+        ShowInformationBox(this,
+                           tr("No fibers has been placed.\n\nClick where the fiber should go in "
+                              "each cross-section."));
         return;
     }
     TrackTypeDialog typeDialog(this);
@@ -90,7 +75,7 @@ void TFormTrackView::AddNewTrackOfKind(bool error)
         if (ok && tracks.count(id) == 0)
             break;
         // The dialog keeps its text, so the user can correct it.
-        ShowCreationMessage(this, tr("This id has already been taken. Choose another."));
+        ShowInformationBox(this, tr("This id has already been taken. Choose another."));
     }
 
     scene->CopyNewPoints(points);
