@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "dialogs/basefilenamedialog.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -9,6 +11,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -188,6 +191,20 @@ void RejectDialog(QWidget *dialog)
         asDialog->reject();
     else
         dialog->close();
+}
+
+std::function<void(QWidget *)> SubmitBase(const QString &base)
+{
+    return [base](QWidget *modal) {
+        auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
+        if (!dialog) {
+            QTest::qFail("expected the base filename dialog", __FILE__, __LINE__);
+            RejectDialog(modal);
+            return;
+        }
+        dialog->nameEdit->setText(base);
+        dialog->submitButton->click();
+    };
 }
 
 QByteArray TrackRecord(double x, double y, unsigned int id)

@@ -65,6 +65,9 @@ void ChooseFiles(QWidget *fileDialog, const QString &directory, const QStringLis
 void ChooseDirectory(QWidget *fileDialog, const QString &directory);
 // Closes a dialog as cancel (Escape, the close button or a Cancel button).
 void RejectDialog(QWidget *dialog);
+// Answers the base-filename prompt of a save with base and Submit; any other
+// dialog fails the test and is cancelled.
+std::function<void(QWidget *)> SubmitBase(const QString &base);
 
 // One track-file record "x<TAB>y<TAB>id<LF>", as the program writes it.
 QByteArray TrackRecord(double x, double y, unsigned int id);

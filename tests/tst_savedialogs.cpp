@@ -244,12 +244,7 @@ void TestSaveDialogs::enterInOverwriteWarningCancels()
     PickTrack();
     QVERIFY(WriteText(QDir(OutDir()).filePath("base1.txt"), "old"));
     ModalScript script({ [this](QWidget *modal) { ChooseDirectory(modal, OutDir()); },
-                         [](QWidget *modal) {
-                             auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
-                             QVERIFY(dialog);
-                             dialog->nameEdit->setText("base");
-                             dialog->submitButton->click();
-                         },
+                         SubmitBase("base"),
                          [](QWidget *modal) {
                              QVERIFY(qobject_cast<OverwriteConfirmDialog *>(modal));
                              PressKey(modal, Qt::Key_Return);
@@ -266,12 +261,7 @@ void TestSaveDialogs::escapeInOverwriteWarningCancels()
     PickTrack();
     QVERIFY(WriteText(QDir(OutDir()).filePath("base0.txt"), "old"));
     ModalScript script({ [this](QWidget *modal) { ChooseDirectory(modal, OutDir()); },
-                         [](QWidget *modal) {
-                             auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
-                             QVERIFY(dialog);
-                             dialog->nameEdit->setText("base");
-                             dialog->submitButton->click();
-                         },
+                         SubmitBase("base"),
                          [](QWidget *modal) { PressKey(modal, Qt::Key_Escape); } });
     Button("btSave")->click();
     QCOMPARE(script.Done(), 3);

@@ -38,21 +38,6 @@ ModalScript::Step ChooseSaveDirectory(const QString &directory, QString *title =
     };
 }
 
-ModalScript::Step SubmitBase(const QString &base)
-{
-    return [base](QWidget *modal) {
-        auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
-        if (!dialog) {
-            qWarning("expected the base filename dialog, got a %s",
-                     modal->metaObject()->className());
-            RejectDialog(modal);
-            return;
-        }
-        dialog->nameEdit->setText(base);
-        dialog->submitButton->click();
-    };
-}
-
 ModalScript::Step AnswerOverwrite(bool proceed)
 {
     return [proceed](QWidget *modal) {
