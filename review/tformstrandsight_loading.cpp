@@ -199,7 +199,10 @@ bool TFormStrandsight::LoadImageFiles(const QStringList &selection)
     // Undecodable files keep their places as null images, so the slider must
     // still learn the new length: otherwise slider and scene disagree about
     // which image is shown.
-    viewWindow->scene->SetImages(std::move(images));
+    QStringList names;
+    for (const QString &file : files)
+        names << QFileInfo(file).fileName();
+    viewWindow->scene->SetImages(std::move(images), names);
     viewWindow->UpdateImageRange();
     viewWindow->scene->update();
     if (!failed.empty())

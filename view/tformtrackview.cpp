@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QSlider>
+#include <QStatusBar>
 #include <QToolButton>
 #include <QWheelEvent>
 
@@ -72,6 +73,14 @@ void TFormTrackView::RefreshView()
 {
     ui->graphicsView->update();
     ui->graphicsView->show();
+}
+
+void TFormTrackView::ShowLoadStatus(const QString &text)
+{
+    if (text.isEmpty())
+        statusBar()->clearMessage();
+    else
+        statusBar()->showMessage(text);
 }
 
 void TFormTrackView::SceneSwitch(int val)

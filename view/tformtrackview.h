@@ -24,6 +24,9 @@ public:
     void UpdateImageRange();
     int ImageCount() const;
     void RefreshView();
+    // Shows what a load running behind the window is doing ("Loading images:
+    // 120 of 300") in the status bar; an empty text clears it.
+    void ShowLoadStatus(const QString &text);
 
     // Registry operations.
     void AssignTrackColors(const TrackTable &tracks, ColorTable &colors);

@@ -4,6 +4,7 @@
 #include "model/normalfiber.h"
 #include "view/imagesequence.h"
 
+#include <QFileInfo>
 #include <QGraphicsSceneMouseEvent>
 #include <QGraphicsView>
 #include <QPainter>
@@ -38,12 +39,16 @@ void TrackScene::LoadImages(const QStringList &files, std::vector<unsigned int> 
 {
     std::vector<QImage> decoded;
     ImageSequence::Decode(files, decoded, failed);
-    SetImages(std::move(decoded));
+    QStringList names;
+    for (const QString &file : files)
+        names << QFileInfo(file).fileName();
+    SetImages(std::move(decoded), names);
 }
 
-void TrackScene::SetImages(std::vector<QImage> decoded)
+void TrackScene::SetImages(std::vector<QImage> decoded, QStringList names)
 {
     images = std::move(decoded);
+    sliceNames = std::move(names);
     imageCount = static_cast<int>(images.size());
     if (imageCount == 0) {
         currentImage = -1;
@@ -78,6 +83,21 @@ void TrackScene::MoveMarkersTo(int image)
 }
 
 bool TrackScene::HasImages() const { return imageCount > 0; }
+
+QString TrackScene::SliceName(int image) const { return sliceNames.value(image); }
+
+QString TrackScene::PixelValueText(int image, QPoint pixel) const
+{
+    if (image < 0 || image >= imageCount)
+        return {};
+    const QImage &slice = images[static_cast<size_t>(image)];
+    if (!slice.valid(pixel))
+        return {};
+    const QRgb rgb = slice.pixel(pixel);
+    if (slice.isGrayscale())
+        return QString::number(qGray(rgb));
+    return QStringLiteral("%1, %2, %3").arg(qRed(rgb)).arg(qGreen(rgb)).arg(qBlue(rgb));
+}
 
 void TrackScene::drawBackground(QPainter *painter, const QRectF &)
 {

@@ -29,9 +29,17 @@ public:
     void LoadImages(const QStringList &files, std::vector<unsigned int> &failed);
     // Replaces the sequence by already decoded images (null entries allowed),
     // makes image 0 current and moves every marker to it.
-    void SetImages(std::vector<QImage> decoded);
+    // names are the slices' names as SliceName gives them (may be empty).
+    void SetImages(std::vector<QImage> decoded, QStringList names = {});
     void SwitchImage(int image);
     bool HasImages() const;
+
+    // What the view window's status bar shows about a slice: its name (the
+    // file name, and the page of a multi-page file), and the value of one of
+    // its pixels (the raw value of a 16-bit stack, the grey or RGB value
+    // otherwise; empty outside the slice or while the value is not known).
+    QString SliceName(int image) const;
+    QString PixelValueText(int image, QPoint pixel) const;
 
     void AddNormalFiber(unsigned int id, const PointMap &points, const QColor &color);
     void AddErrorFiber(unsigned int id, const PointMap &points, const QColor &color);
@@ -76,6 +84,7 @@ private:
     void MoveMarkersTo(int image);
 
     std::vector<QImage> images;
+    QStringList sliceNames;
     std::vector<NormalFiber *> normalFibers;
     std::vector<ErrorFiber *> errorFibers;
     NormalFiber *newFiber = nullptr;
