@@ -68,6 +68,11 @@ public:
     const PointMap &NewPoints() const { return newPoints; }
     const QPolygonF &Star() const { return star; }
 
+signals:
+    // The pixel values of image became known after PixelValueText had to
+    // answer without them (they are read behind the window).
+    void PixelValuesReady(int image);
+
 public slots:
     void HideErrorFibers();
     void HideNormalFibers();
