@@ -56,7 +56,7 @@ void TestTrackView::formWidgets_data()
     QTest::addColumn<QList<int>>("cell");
 
     QTest::newRow("graphicsView") << "graphicsView"
-                                  << "QGraphicsView"
+                                  << "TrackGraphicsView"
                                   << ""
                                   << "" << QList<int> { 0, 0, 1, 18 };
     QTest::newRow("btMask")
