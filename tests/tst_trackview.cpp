@@ -26,6 +26,7 @@ private slots:
     void sliderBeforeAnyImage();
     void keysStepOneImageAndStopAtEnds();
     void wheelStepsOneImageAndStopsAtEnds();
+    void sidewaysWheelStepsByItsLargerDelta();
     void keysStillStepAfterClickingTheView();
     void singleImageCannotMove();
     void newSequenceKeepsSliderAndSceneAgreed();
@@ -209,10 +210,11 @@ void TestTrackView::keysStepOneImageAndStopAtEnds()
 
 // Delivered as if it came from the mouse: only then does Qt pass an ignored
 // wheel event on to the parent widgets, as it does for a user's wheel.
-static void Wheel(QWidget *target, int delta, Qt::ScrollPhase phase = Qt::NoScrollPhase)
+static void Wheel(QWidget *target, int delta, Qt::ScrollPhase phase = Qt::NoScrollPhase,
+                  int across = 0)
 {
     const QPointF at(target->width() / 2.0, target->height() / 2.0);
-    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(across, delta), Qt::NoButton,
                       Qt::NoModifier, phase, false);
     QSpontaneKeyEvent::setSpontaneous(&event);
     qApp->notify(target, &event);
@@ -249,6 +251,28 @@ void TestTrackView::wheelStepsOneImageAndStopsAtEnds()
     Wheel(graphics->viewport(), -120);
     QCOMPARE(slider->value(), 0);
     QCOMPARE(view.scene->CurrentImage(), 0);
+}
+
+void TestTrackView::sidewaysWheelStepsByItsLargerDelta()
+{
+    TFormTrackView view;
+    LoadImages(view, 3);
+    auto *slider = view.findChild<QSlider *>(QStringLiteral("hsImage"));
+    auto *graphics = view.findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    // A touchpad swipe to the right, slightly downward: forward.
+    Wheel(graphics->viewport(), -30, Qt::NoScrollPhase, 120);
+    QCOMPARE(slider->value(), 1);
+    Wheel(graphics->viewport(), 0, Qt::NoScrollPhase, 120);
+    QCOMPARE(slider->value(), 2);
+    // To the left, slightly upward: backward.
+    Wheel(&view, 30, Qt::NoScrollPhase, -120);
+    QCOMPARE(slider->value(), 1);
+    // Mostly down wins over a little sideways.
+    Wheel(&view, 120, Qt::NoScrollPhase, -40);
+    QCOMPARE(slider->value(), 2);
 }
 
 void TestTrackView::keysStillStepAfterClickingTheView()
