@@ -73,22 +73,13 @@ QRect PaintedArea(const QImage &coverage, const QImage &overlay)
     return area;
 }
 
-// Premultiplied x * a / 255 + y * b / 255 per channel, a + b = 255, rounded
-// the way the toolkit's own blending rounds.
+// Premultiplied x * a / 255 + y * b / 255 per channel (a + b at most 255),
+// rounded the way the toolkit's own blending rounds.
 inline quint32 Interpolate(quint32 x, quint32 a, quint32 y, quint32 b)
 {
     quint32 t = (x & 0xff00ff) * a + (y & 0xff00ff) * b;
     t = ((t + ((t >> 8) & 0xff00ff) + 0x800080) >> 8) & 0xff00ff;
     x = ((x >> 8) & 0xff00ff) * a + ((y >> 8) & 0xff00ff) * b;
-    x = (x + ((x >> 8) & 0xff00ff) + 0x800080) & 0xff00ff00;
-    return x | t;
-}
-
-inline quint32 Scale(quint32 x, quint32 a)
-{
-    quint32 t = (x & 0xff00ff) * a;
-    t = ((t + ((t >> 8) & 0xff00ff) + 0x800080) >> 8) & 0xff00ff;
-    x = ((x >> 8) & 0xff00ff) * a;
     x = (x + ((x >> 8) & 0xff00ff) + 0x800080) & 0xff00ff00;
     return x | t;
 }
@@ -121,7 +112,7 @@ void Stamp(const MarkerSprite &sprite, QPoint at, quint32 colour, uchar *layerBi
                 target[x] = Interpolate(colour, a, target[x], 255 - a);
             const quint32 o = over[x];
             if (o)
-                target[x] = o + Scale(target[x], 255 - qAlpha(o));
+                target[x] = o + Interpolate(target[x], 255 - qAlpha(o), 0, 0);
         }
     }
 }

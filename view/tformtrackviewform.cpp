@@ -116,6 +116,12 @@ void TFormTrackViewForm::setupUi(QMainWindow *window)
     lbPosition = StatusLabel(statusbar, "lbPosition");
     lbValue = StatusLabel(statusbar, "lbValue");
     lbZoom = StatusLabel(statusbar, "lbZoom");
+    // Wide enough for the longest usual figures, so that the bar does not
+    // shift as the cursor moves.
+    const QFontMetrics metrics = lbPosition->fontMetrics();
+    lbPosition->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("x 00000.0  y 00000.0")));
+    lbValue->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("value 00000")));
+    lbZoom->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("Fit 000 % x 000 %")));
     statusbar->addWidget(lbImage, 1);
     statusbar->addPermanentWidget(lbPosition);
     statusbar->addPermanentWidget(lbValue);

@@ -83,6 +83,7 @@ QPointF TrackGraphicsView::ViewCentre() const
 void TrackGraphicsView::FitToWindow()
 {
     fitted = true;
+    anchorKept = false;
     applying = true;
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -133,7 +134,9 @@ void TrackGraphicsView::ZoomBy(qreal factor, QPointF anchor)
 
 void TrackGraphicsView::SetZoom(qreal newZoom, QPointF anchor)
 {
-    const QPointF anchored = viewportTransform().inverted().map(anchor);
+    const QPointF anchored = anchorKept && anchor == anchorView
+        ? anchorScene
+        : viewportTransform().inverted().map(anchor);
     fitted = false;
     zoom = newZoom;
     applying = true;
@@ -148,6 +151,9 @@ void TrackGraphicsView::SetZoom(qreal newZoom, QPointF anchor)
     verticalScrollBar()->setValue(verticalScrollBar()->value() + qRound(drift.y()));
     applying = false;
     centre = ViewCentre();
+    anchorKept = true;
+    anchorView = anchor;
+    anchorScene = anchored;
     emit ZoomChanged();
 }
 
@@ -163,11 +169,14 @@ void TrackGraphicsView::ApplyZoom()
         FitToWindow();
         return;
     }
+    const QPoint scrolled(horizontalScrollBar()->value(), verticalScrollBar()->value());
     applying = true;
     const qreal scale = zoom / devicePixelRatioF();
     setTransform(QTransform::fromScale(scale, scale));
     centerOn(centre);
     applying = false;
+    if (scrolled != QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()))
+        anchorKept = false;
     emit ZoomChanged();
 }
 
@@ -194,7 +203,10 @@ void TrackGraphicsView::scrollContentsBy(int dx, int dy)
     QGraphicsView::scrollContentsBy(dx, dy);
     // Only the user's own scrolling moves the centre that steps and resizes
     // keep; switching to an image of another size (or none) scrolls too.
-    if (!applying && !fitted && !sceneRect().isEmpty()
+    if (applying)
+        return;
+    anchorKept = false;
+    if (!fitted && !sceneRect().isEmpty()
         && qFuzzyCompare(transform().m11(), zoom / devicePixelRatioF()))
         centre = ViewCentre();
 }
@@ -314,10 +326,12 @@ bool TrackGraphicsView::viewportEvent(QEvent *event)
         const QString text
             = fiber->error ? tr("Error track %1").arg(fiber->id) : tr("Track %1").arg(fiber->id);
         // Shown until the pointer leaves the marker.
-        const QPointF at = mapFromScene(QPointF(fiber->PointOn(fiber->currentImage)->x,
-                                                fiber->PointOn(fiber->currentImage)->y));
-        const qreal reach = std::max(trackScene->MarkerRadius() * ZoomX(), kHitPixels);
-        const QRect area = QRectF(at.x() - reach, at.y() - reach, 2 * reach, 2 * reach).toRect();
+        const TrackPoint *point = fiber->PointOn(fiber->currentImage);
+        const qreal reach = trackScene->MarkerReach();
+        const QRect area
+            = mapFromScene(QRectF(point->x - reach, point->y - reach, 2 * reach, 2 * reach))
+                  .boundingRect()
+                  .adjusted(-kHitPixels, -kHitPixels, kHitPixels, kHitPixels);
         QToolTip::showText(help->globalPos(), text, viewport(), area);
         return true;
     }

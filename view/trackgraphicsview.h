@@ -83,6 +83,12 @@ private:
     bool fitted = true;
     qreal zoom = 1.0;
     QPointF centre;
+    // The image point held under the anchor of the last zoom: zooming again at
+    // the same place holds that point, so that scrolling by whole pixels at
+    // each step does not make it creep.
+    bool anchorKept = false;
+    QPointF anchorView;
+    QPointF anchorScene;
     QSizeF sequenceSize;
     // Set while the view changes its own transform and scroll bars: the
     // centre the user chose must not follow what they pass through.

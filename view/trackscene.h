@@ -67,8 +67,10 @@ public:
     int MarkerRadius() const { return markerRadius; }
     void SetOutlineMarkers(bool outline);
     bool OutlineMarkers() const { return outlineMarkers; }
-    // The outline of a marker of either kind around its point.
+    // The outline of a marker of either kind around its point, and how far
+    // from its point any marker reaches.
     QPainterPath MarkerShape(bool error) const;
+    qreal MarkerReach() const;
 
     // The topmost visible track marker at a scene position (the marker of a
     // track being created is not a track yet), or null. tolerance, in scene

@@ -14,8 +14,9 @@ namespace {
 // The star was drawn with edges of 13 around circles of radius 10.
 const double kStarSidePerRadius = 1.3;
 
-// Reaches at most this far from its point, in radii (the star's tips).
-const double kMarkerReach = 1.86;
+// A marker reaches at most this far from its point, in radii (the star's
+// tips; the circle reaches one).
+const double kReachPerRadius = 1.86;
 
 template <typename Marker>
 const Fiber *TopmostAt(const std::vector<Marker *> &markers, QPointF scenePos, qreal reach,
@@ -88,9 +89,11 @@ QPainterPath TrackScene::MarkerShape(bool error) const
     return shape;
 }
 
+qreal TrackScene::MarkerReach() const { return kReachPerRadius * markerRadius; }
+
 const Fiber *TrackScene::FiberAt(QPointF scenePos, qreal tolerance) const
 {
-    const qreal reach = std::max(kMarkerReach * markerRadius, tolerance);
+    const qreal reach = std::max(MarkerReach(), tolerance);
     if (const Fiber *fiber = TopmostAt(errorFibers, scenePos, reach, tolerance))
         return fiber;
     return TopmostAt(normalFibers, scenePos, reach, tolerance);
