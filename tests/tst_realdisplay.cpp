@@ -114,7 +114,7 @@ private:
     bool OnlyWindowsVisible(const QStringList &windows);
     bool LoadThroughDialog(const QString &review, const QString &view, const QPoint &button,
                            const QStringList &files);
-    QString WriteSample(const QString &home, const QStringList &options);
+    QString WriteSample(const QString &home, int slices, int fibres, int side, int seed);
     bool StartSideBySide(const QString &home, QString &review, QString &view);
 
     QProcess server;
@@ -463,15 +463,20 @@ void TestRealDisplay::windowsAppearFixedAndCloseCleanly()
     QCOMPARE(program->exitCode(), 0);
 }
 
-// Writes a sample set into home/sample with the sample tool; the folder, or
-// an empty string if the tool failed.
-QString TestRealDisplay::WriteSample(const QString &home, const QStringList &options)
+// Writes a sample set of 16-bit slices, side x side pixels, into home/sample
+// with the sample tool; the folder, or an empty string if the tool failed.
+QString TestRealDisplay::WriteSample(const QString &home, int slices, int fibres, int side,
+                                     int seed)
 {
     const QString sample = QDir(home).filePath(QStringLiteral("sample"));
     QProcess tool;
     tool.setProcessChannelMode(QProcess::MergedChannels);
     tool.start(QStringLiteral(STRANDSIGHT_SAMPLE_TOOL),
-               QStringList { QStringLiteral("--out"), sample } + options);
+               { QStringLiteral("--out"), sample, QStringLiteral("--slices"),
+                 QString::number(slices), QStringLiteral("--fibres"), QString::number(fibres),
+                 QStringLiteral("--width"), QString::number(side), QStringLiteral("--height"),
+                 QString::number(side), QStringLiteral("--format"), QStringLiteral("tiff16"),
+                 QStringLiteral("--seed"), QString::number(seed) });
     if (!tool.waitForFinished(kWaitMs) || tool.exitStatus() != QProcess::NormalExit
         || tool.exitCode() != 0) {
         qWarning("the sample tool failed: %s", tool.readAll().constData());
@@ -508,12 +513,7 @@ void TestRealDisplay::loadsSampleSetThroughFileDialogs()
 {
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    const QString sample = WriteSample(
-        home.path(),
-        { QStringLiteral("--slices"), QStringLiteral("8"), QStringLiteral("--fibres"),
-          QStringLiteral("40"), QStringLiteral("--width"), QStringLiteral("256"),
-          QStringLiteral("--height"), QStringLiteral("256"), QStringLiteral("--format"),
-          QStringLiteral("tiff16"), QStringLiteral("--seed"), QStringLiteral("7") });
+    const QString sample = WriteSample(home.path(), 8, 40, 256, 7);
     QVERIFY(!sample.isEmpty());
     const QStringList images
         = SampleFiles(sample, QStringLiteral("images"), QStringLiteral("*.tif"));
@@ -600,12 +600,7 @@ void TestRealDisplay::zoomsIntoADenseSet()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     // Two slices keep it quick; the density is that of a full scan.
-    const QString sample = WriteSample(
-        home.path(),
-        { QStringLiteral("--slices"), QStringLiteral("2"), QStringLiteral("--fibres"),
-          QStringLiteral("20000"), QStringLiteral("--width"), QStringLiteral("2048"),
-          QStringLiteral("--height"), QStringLiteral("2048"), QStringLiteral("--format"),
-          QStringLiteral("tiff16"), QStringLiteral("--seed"), QStringLiteral("11") });
+    const QString sample = WriteSample(home.path(), 2, 20000, 2048, 11);
     QVERIFY(!sample.isEmpty());
     QString review, view;
     QVERIFY2(StartSideBySide(home.path(), review, view), "the program's windows did not appear");

@@ -26,7 +26,6 @@ private slots:
     void sliderBeforeAnyImage();
     void keysStepOneImageAndStopAtEnds();
     void wheelStepsOneImageAndStopsAtEnds();
-    void sidewaysWheelStepsByItsLargerDelta();
     void keysStillStepAfterClickingTheView();
     void singleImageCannotMove();
     void newSequenceKeepsSliderAndSceneAgreed();
@@ -251,27 +250,16 @@ void TestTrackView::wheelStepsOneImageAndStopsAtEnds()
     Wheel(graphics->viewport(), -120);
     QCOMPARE(slider->value(), 0);
     QCOMPARE(view.scene->CurrentImage(), 0);
-}
 
-void TestTrackView::sidewaysWheelStepsByItsLargerDelta()
-{
-    TFormTrackView view;
-    LoadImages(view, 3);
-    auto *slider = view.findChild<QSlider *>(QStringLiteral("hsImage"));
-    auto *graphics = view.findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-
-    // A touchpad swipe to the right, slightly downward: forward.
+    // Sideways the larger delta counts: a swipe to the right, slightly
+    // downward, is forward; to the left, slightly upward, backward.
     Wheel(graphics->viewport(), -30, Qt::NoScrollPhase, 120);
     QCOMPARE(slider->value(), 1);
     Wheel(graphics->viewport(), 0, Qt::NoScrollPhase, 120);
     QCOMPARE(slider->value(), 2);
-    // To the left, slightly upward: backward.
     Wheel(&view, 30, Qt::NoScrollPhase, -120);
     QCOMPARE(slider->value(), 1);
-    // Mostly down wins over a little sideways.
-    Wheel(&view, 120, Qt::NoScrollPhase, -40);
+    Wheel(&view, 120, Qt::NoScrollPhase, -40); // mostly down: forward
     QCOMPARE(slider->value(), 2);
 }
 

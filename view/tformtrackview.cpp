@@ -107,10 +107,9 @@ void TFormTrackView::RefreshView()
 void TFormTrackView::SceneSwitch(int val)
 {
     scene->SwitchImage(val);
+    // Also brings the status of a still cursor to the new image.
     ui->graphicsView->ApplyZoom();
     ShowImageStatus();
-    if (cursorOverView)
-        ShowCursorStatus(cursorScenePos);
 }
 
 void TFormTrackView::wheelEvent(QWheelEvent *event)

@@ -91,6 +91,7 @@ void TrackGraphicsView::FitToWindow()
         fitInView(scene()->sceneRect(), Qt::IgnoreAspectRatio);
     applying = false;
     emit ZoomChanged();
+    FollowCursor();
 }
 
 void TrackGraphicsView::ZoomIn()
@@ -155,12 +156,14 @@ void TrackGraphicsView::SetZoom(qreal newZoom, QPointF anchor)
     anchorView = anchor;
     anchorScene = anchored;
     emit ZoomChanged();
+    FollowCursor();
 }
 
 void TrackGraphicsView::PanBy(QPoint delta)
 {
     horizontalScrollBar()->setValue(horizontalScrollBar()->value() + delta.x());
     verticalScrollBar()->setValue(verticalScrollBar()->value() + delta.y());
+    FollowCursor();
 }
 
 void TrackGraphicsView::ApplyZoom()
@@ -178,6 +181,7 @@ void TrackGraphicsView::ApplyZoom()
     if (scrolled != QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()))
         anchorKept = false;
     emit ZoomChanged();
+    FollowCursor();
 }
 
 void TrackGraphicsView::SequenceLoaded()
@@ -259,6 +263,8 @@ void TrackGraphicsView::mousePressEvent(QMouseEvent *event)
 void TrackGraphicsView::mouseMoveEvent(QMouseEvent *event)
 {
     const QPoint at = event->position().toPoint();
+    cursorInside = true;
+    cursorAt = at;
     if (panning) {
         PanBy(panFrom - at);
         panFrom = at;
@@ -312,6 +318,14 @@ void TrackGraphicsView::UpdateHover(QPoint at)
         trackScene->SetHoverPosition(mapToScene(at), HitTolerance());
 }
 
+void TrackGraphicsView::FollowCursor()
+{
+    if (!cursorInside || panning)
+        return;
+    UpdateHover(cursorAt);
+    emit CursorMoved(mapToScene(cursorAt));
+}
+
 bool TrackGraphicsView::viewportEvent(QEvent *event)
 {
     TrackScene *trackScene = Scene();
@@ -336,6 +350,7 @@ bool TrackGraphicsView::viewportEvent(QEvent *event)
         return true;
     }
     if (event->type() == QEvent::Leave) {
+        cursorInside = false;
         if (trackScene)
             trackScene->ClearHover();
         emit CursorLeft();

@@ -78,6 +78,7 @@ private:
     void SetZoom(qreal zoom, QPointF anchor);
     void UpdateCursorShape();
     void UpdateHover(QPoint at);
+    void FollowCursor();
     qreal HitTolerance() const;
 
     bool fitted = true;
@@ -93,6 +94,11 @@ private:
     // Set while the view changes its own transform and scroll bars: the
     // centre the user chose must not follow what they pass through.
     bool applying = false;
+    // The cursor's last place over the viewport, while it is there: when the
+    // image moves under a still cursor, the hovered track and the status bar
+    // follow.
+    bool cursorInside = false;
+    QPoint cursorAt;
     bool panKeyHeld = false;
     bool panning = false;
     Qt::MouseButton panButton = Qt::NoButton;

@@ -243,24 +243,26 @@ void TrackScene::StartNewTrack()
 
 void TrackScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (!creating) {
+    if (!PlaceNewPoint(event))
         QGraphicsScene::mousePressEvent(event);
-        return;
-    }
-    // While a track is placed every click is a point, never a selection.
-    PlaceNewPoint(event->scenePos());
-    event->accept();
 }
 
-void TrackScene::PlaceNewPoint(QPointF scenePos)
+// While a track is placed every press is a point, never a selection: also the
+// second press of a double-click, which would select the creation marker.
+bool TrackScene::PlaceNewPoint(QGraphicsSceneMouseEvent *event)
 {
+    if (!creating)
+        return false;
+    event->accept();
     RepaintMarkers();
+    const QPointF scenePos = event->scenePos();
     const TrackPoint p { static_cast<float>(scenePos.x()), static_cast<float>(scenePos.y()) };
     if (currentImage >= 0) {
         newPoints[static_cast<unsigned int>(currentImage)] = p;
         newFiber->SetPoint(static_cast<unsigned int>(currentImage), p);
     }
     newFiber->SetCurrentImage(currentImage);
+    return true;
 }
 
 bool TrackScene::HasNewPoints() const { return !newPoints.empty(); }

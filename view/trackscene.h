@@ -120,7 +120,7 @@ protected:
 
 private:
     void MoveMarkersTo(int image);
-    void PlaceNewPoint(QPointF scenePos);
+    bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
     void ApplyMarkerShape(NormalFiber *marker) const;
 
     std::vector<QImage> images;

@@ -5,7 +5,6 @@
 #include "view/markerlayer.h"
 #include "view/trackpath.h"
 
-#include <QGraphicsSceneMouseEvent>
 #include <QPainter>
 #include <algorithm>
 
@@ -141,12 +140,6 @@ void TrackScene::drawForeground(QPainter *painter, const QRectF &rect)
 
 void TrackScene::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (!creating) {
+    if (!PlaceNewPoint(event))
         QGraphicsScene::mouseDoubleClickEvent(event);
-        return;
-    }
-    // The second press of a double-click is a click like the first: it places
-    // the point and must not select the creation marker under it.
-    PlaceNewPoint(event->scenePos());
-    event->accept();
 }
