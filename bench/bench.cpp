@@ -207,9 +207,15 @@ protected:
 
 int StepsBaseline(const QString &data, int reps)
 {
+    // The same display images as the program's.
+    const std::vector<ImageSequence::SliceInfo> slices
+        = ImageSequence::ReadHeaders(FilesIn(data + QStringLiteral("/images")));
+    const auto display
+        = ImageSequence::SampleDisplayTable(slices, ImageSequence::ContrastSample(slices));
     std::vector<QImage> images;
-    std::vector<unsigned int> failed;
-    ImageSequence::Decode(FilesIn(data + QStringLiteral("/images")), images, failed);
+    QImage raw;
+    for (const ImageSequence::SliceInfo &slice : slices)
+        images.push_back(ImageSequence::DecodeDisplay(slice, raw, *display).display);
     TrackTable table;
     const QStringList trackFiles = FilesIn(data + QStringLiteral("/tracks/normal"));
     for (int i = 0; i < trackFiles.size(); ++i)
