@@ -291,22 +291,20 @@ std::shared_ptr<const DisplayTable> SampleDisplayTable(const std::vector<SliceIn
     // Each helper counts its slice into a histogram of its own; the pixels are
     // not kept (the slice is decoded again when it is needed), so the sample
     // holds no more than one slice per helper however large the stack.
-    using Counts = std::vector<quint32>;
     const auto count = [&slices](int index) {
         QImage &raw = HelperBuffer();
-        Counts counts;
+        Histogram histogram;
         if (DecodeSlice(slices[static_cast<size_t>(index)], raw) && IsWide(raw)) {
-            Histogram histogram(65536, 0);
+            histogram.assign(65536, 0);
             CountValues(raw, histogram);
-            counts.assign(histogram.begin(), histogram.end());
         }
-        return counts;
+        return histogram;
     };
-    const auto add = [](Histogram &total, const Counts &counts) {
+    const auto add = [](Histogram &total, const Histogram &histogram) {
         if (total.empty())
             total.assign(65536, 0);
-        for (size_t value = 0; value < counts.size(); ++value)
-            total[value] += counts[value];
+        for (size_t value = 0; value < histogram.size(); ++value)
+            total[value] += histogram[value];
     };
     const Histogram histogram = QtConcurrent::blockingMappedReduced<Histogram>(
         Helpers(), sample, count, add, QtConcurrent::UnorderedReduce);
