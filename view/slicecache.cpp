@@ -86,12 +86,19 @@ void SliceCache::EvictFor(int slice, qint64 bytes, std::vector<QImage> *evicted)
     }
 }
 
-bool SliceCache::Reserve(int slice, qint64 bytes, std::vector<QImage> *evicted)
+bool SliceCache::MakeRoom(int slice, qint64 bytes, std::vector<QImage> *evicted)
 {
-    Unreserve(slice);
     if (used + bytes > budget && used - EvictableFor(slice) + bytes > budget)
         return false;
     EvictFor(slice, bytes, evicted);
+    return true;
+}
+
+bool SliceCache::Reserve(int slice, qint64 bytes, std::vector<QImage> *evicted)
+{
+    Unreserve(slice);
+    if (!MakeRoom(slice, bytes, evicted))
+        return false;
     reserved[slice] = bytes;
     used += bytes;
     return true;
@@ -115,9 +122,8 @@ bool SliceCache::Insert(int slice, const QImage &image)
         held.erase(old);
     }
     const qint64 bytes = image.sizeInBytes();
-    if (used + bytes > budget && used - EvictableFor(slice) + bytes > budget)
+    if (!MakeRoom(slice, bytes, nullptr))
         return false;
-    EvictFor(slice, bytes, nullptr);
     held[slice] = image;
     used += bytes;
     return true;

@@ -54,6 +54,9 @@ private:
     qint64 Rank(int slice) const;
     // Bytes held by slices ranked behind slice.
     qint64 EvictableFor(int slice) const;
+    // Evicts slices ranked behind slice until bytes more fit; false, and
+    // nothing evicted, when they cannot.
+    bool MakeRoom(int slice, qint64 bytes, std::vector<QImage> *evicted);
     void EvictFor(int slice, qint64 bytes, std::vector<QImage> *evicted);
 
     int count = 0;
