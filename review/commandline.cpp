@@ -72,12 +72,8 @@ bool CommandLine::Group(const QStringList &arguments, QStringList &grouped)
         mistake = Translate("Missing value after '--%1'.").arg(option);
         return false;
     };
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        if (i == 0) {
-            grouped << argument;
-            continue;
-        }
+    grouped << arguments.value(0);
+    for (const QString &argument : arguments.mid(1)) {
         if (argument.startsWith(QLatin1Char('-')) && argument != QLatin1String("-")) {
             if (!option.isEmpty() && !optionHasPath)
                 return missingPath();
