@@ -3,7 +3,6 @@
 #include "dialogs/tracktypedialog.h"
 #include "view/tformtrackview.h"
 
-#include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMessageBox>
 #include <QMimeData>
@@ -47,12 +46,15 @@ void TFormStrandsight::AcceptFileDrops(QWidget *window)
 
 bool TFormStrandsight::eventFilter(QObject *watched, QEvent *event)
 {
-    switch (event->type()) {
-    case QEvent::DragEnter: {
-        auto *drag = static_cast<QDragEnterEvent *>(event);
-        const QMimeData *data = drag->mimeData();
-        if (!data || !data->hasUrls())
-            return QMainWindow::eventFilter(watched, event);
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return QMainWindow::eventFilter(watched, event);
+    auto *drop = static_cast<QDropEvent *>(event);
+    const QMimeData *data = drop->mimeData();
+    if (!data || !data->hasUrls())
+        return QMainWindow::eventFilter(watched, event);
+
+    if (type == QEvent::DragEnter) {
         // Read once here, not on every move: a folder may hold thousands of files.
         QStringList paths;
         bool local = true;
@@ -61,26 +63,14 @@ bool TFormStrandsight::eventFilter(QObject *watched, QEvent *event)
             paths << url.toLocalFile();
         }
         // Copy only: a source that was told "moved" could delete the user's files.
-        dropLoadable = local && (drag->possibleActions() & Qt::CopyAction)
+        dropLoadable = local && (drop->possibleActions() & Qt::CopyAction)
             && DropSelection(paths, dropKind, dropFiles);
-        Q_FALLTHROUGH();
     }
-    case QEvent::DragMove: {
-        auto *drag = static_cast<QDragMoveEvent *>(event);
-        if (!drag->mimeData() || !drag->mimeData()->hasUrls())
-            return QMainWindow::eventFilter(watched, event);
-        // Files are this window's business whatever widget they are over:
-        // refused ones are refused here, not offered to the widget.
-        drag->setDropAction(Qt::CopyAction);
-        drag->setAccepted(dropLoadable);
-        return true;
-    }
-    case QEvent::Drop: {
-        auto *drop = static_cast<QDropEvent *>(event);
-        if (!drop->mimeData() || !drop->mimeData()->hasUrls())
-            return QMainWindow::eventFilter(watched, event);
-        drop->setDropAction(Qt::CopyAction);
-        drop->setAccepted(dropLoadable);
+    // Files are this window's business whatever widget they are over: those
+    // it refuses are refused here, not offered to the widget.
+    drop->setDropAction(Qt::CopyAction);
+    drop->setAccepted(dropLoadable);
+    if (type == QEvent::Drop) {
         if (dropLoadable) {
             // After the drop has returned: the program that the files came
             // from waits for it, and the kind prompt and the load take a while.
@@ -93,11 +83,8 @@ bool TFormStrandsight::eventFilter(QObject *watched, QEvent *event)
                 Qt::QueuedConnection);
         }
         dropLoadable = false;
-        return true;
     }
-    default:
-        return QMainWindow::eventFilter(watched, event);
-    }
+    return true;
 }
 
 void TFormStrandsight::LoadDrop(QWidget *window, LoadKind kind, const QStringList &files)

@@ -27,12 +27,12 @@ namespace {
 
 // Drags urls onto target and drops them there; true when both the drag and
 // the drop were taken, as a copy.
-bool DropOn(QWidget *target, const QList<QUrl> &urls)
+bool DropOn(QWidget *target, const QList<QUrl> &urls,
+            Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction)
 {
     QMimeData data;
     data.setUrls(urls);
     const QPoint at = target->rect().center();
-    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
     QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &enter);
     QDropEvent drop(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
@@ -346,17 +346,23 @@ void TestOpening::otherDropsRefused_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<bool>("remote");
-    QTest::newRow("another kind of file") << QStringList { "notes.pdf" } << false;
-    QTest::newRow("images and track files") << QStringList { "a.png", "t.txt" } << false;
-    QTest::newRow("two folders") << QStringList { "images", "tracks" } << false;
-    QTest::newRow("folder holding both kinds") << QStringList { "both" } << false;
-    QTest::newRow("not a local file") << QStringList { "a.png" } << true;
+    QTest::addColumn<int>("offered");
+    const int copy = Qt::CopyAction | Qt::MoveAction;
+    QTest::newRow("another kind of file") << QStringList { "notes.pdf" } << false << copy;
+    QTest::newRow("images and track files") << QStringList { "a.png", "t.txt" } << false << copy;
+    QTest::newRow("two folders") << QStringList { "images", "tracks" } << false << copy;
+    QTest::newRow("folder holding both kinds") << QStringList { "both" } << false << copy;
+    QTest::newRow("not a local file") << QStringList { "a.png" } << true << copy;
+    // Taking a move would let the source delete the user's files.
+    QTest::newRow("offered only as a move")
+        << QStringList { "images" } << false << int(Qt::MoveAction);
 }
 
 void TestOpening::otherDropsRefused()
 {
     QFETCH(QStringList, names);
     QFETCH(bool, remote);
+    QFETCH(int, offered);
     for (const char *folder : { "images", "both" }) {
         QVERIFY(QDir().mkpath(dir->filePath(folder)));
         WriteImages(dir->filePath(folder), 1);
@@ -372,8 +378,9 @@ void TestOpening::otherDropsRefused()
         urls << (remote ? QUrl("https://example.org/" + name)
                         : QUrl::fromLocalFile(dir->filePath(name)));
     ModalScript script({});
-    QVERIFY(!DropOn(window, urls));
-    QVERIFY(!DropOn(window->ViewWindow()->findChild<QGraphicsView *>()->viewport(), urls));
+    const Qt::DropActions actions(offered);
+    QVERIFY(!DropOn(window, urls, actions));
+    QVERIFY(!DropOn(window->ViewWindow()->findChild<QGraphicsView *>()->viewport(), urls, actions));
     QCoreApplication::processEvents();
     QVERIFY(!script.Failed());
     QCOMPARE(window->ViewWindow()->ImageCount(), 0);
