@@ -13,7 +13,8 @@ class QListWidget;
 class TFormStrandsightForm;
 class TFormTrackView;
 
-// The main window: loads images and track sets, lists the tracks of each kind,
+// The main window: loads images and track sets (through its dialogs, from the
+// command line or dropped on either window), lists the tracks of each kind,
 // collects picks and saves picked (or all but picked) tracks as track-file sets.
 // It owns the view window, which holds the scene and the track registry.
 class TFormStrandsight : public QMainWindow
