@@ -19,6 +19,8 @@ TFormStrandsight::TFormStrandsight(QWidget *parent)
 
     viewWindow = std::make_unique<TFormTrackView>(nullptr);
     ConnectViewWindow();
+    AcceptFileDrops(this);
+    AcceptFileDrops(viewWindow.get());
     ShowViewForm();
 }
 
