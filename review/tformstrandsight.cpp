@@ -20,6 +20,8 @@ TFormStrandsight::TFormStrandsight(QWidget *parent)
     viewWindow = std::make_unique<TFormTrackView>(nullptr);
     ConnectViewWindow();
     ConnectImageLoading();
+    AcceptFileDrops(this);
+    AcceptFileDrops(viewWindow.get());
     ShowViewForm();
 }
 

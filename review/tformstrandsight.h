@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/tracktypes.h"
+#include "review/loadselection.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -11,7 +12,8 @@ class QListWidget;
 class TFormStrandsightForm;
 class TFormTrackView;
 
-// The main window: loads images and track sets, lists the tracks of each kind,
+// The main window: loads images and track sets (through its dialogs, from the
+// command line or dropped on either window), lists the tracks of each kind,
 // collects picks and saves picked (or all but picked) tracks as track-file sets.
 // It owns the view window, which holds the scene and the track registry.
 class TFormStrandsight : public QMainWindow
@@ -31,12 +33,23 @@ public:
     bool LoadTrackSet(const QStringList &files, bool error);
     bool LoadImageFiles(const QStringList &files);
 
+    // Loads what the command line names, as the load buttons would, images
+    // first. Paths are files or folders; a kind with a path that does not
+    // exist or holds no matching file is not loaded, and the path is named in
+    // the usual load-failure message. An empty list leaves its kind alone.
+    void OpenPaths(const QStringList &images, const QStringList &nonError,
+                   const QStringList &error);
+
     // What a save does for one kind once directory and base filename are
     // known: one file per loaded image. On failure returns false and sets
     // failedName to the file that could not be written.
     bool WriteTrackSet(const QString &directory, const QString &base,
                        const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
                        QString &failedName) const;
+
+protected:
+    // Drops of image or track files on either window.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void DeleteCorrPicks();
@@ -80,6 +93,11 @@ private:
     void ConnectImageLoading();
     void ReportUndecodedImages(const std::vector<unsigned int> &failed);
 
+    // Opening paths given on the command line or dropped.
+    bool ExpandOrReport(const QStringList &paths, LoadKind kind, QStringList &files);
+    void AcceptFileDrops(QWidget *window);
+    void LoadDrop(QWidget *window, LoadKind kind, const QStringList &files);
+
     // Saving.
     void SaveSelection(bool invert);
     void SplitPickedIds(std::vector<unsigned int> &norms, std::vector<unsigned int> &errs) const;
@@ -93,4 +111,8 @@ private:
     TFormStrandsightForm *form;
     std::unique_ptr<TFormTrackView> viewWindow;
     QString workingDirectory;
+    // The drop being dragged over a window, read once when it enters.
+    bool dropLoadable = false;
+    LoadKind dropKind = LoadKind::Images;
+    QStringList dropFiles;
 };

@@ -112,14 +112,15 @@ void TFormStrandsight::LoadErr()
 void TFormStrandsight::LoadImageSeq()
 {
     QStringList files;
-    if (ChooseLoadFiles(tr("Image Files (*.tif *.tiff *.jpg *.png)"), files))
+    if (ChooseLoadFiles(LoadDialogFilter(LoadKind::Images), files))
         LoadImageFiles(files);
 }
 
 bool TFormStrandsight::LoadTrackFiles(TrackTable &table)
 {
     QStringList files;
-    return ChooseLoadFiles(tr("Text Files (*.txt)"), files) && ReadTrackFiles(files, table);
+    return ChooseLoadFiles(LoadDialogFilter(LoadKind::Tracks), files)
+        && ReadTrackFiles(files, table);
 }
 
 bool TFormStrandsight::LoadTrackSet(const QStringList &files, bool error)

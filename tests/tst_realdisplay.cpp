@@ -1,8 +1,8 @@
 // The real program on a real X server (Xvfb), driven with synthetic input the
 // way a user would: both windows appear, the review window cannot be resized,
-// a sample set loads through the real file dialogs, the view shows markers on
-// a visible image and steps, and closing both windows ends the program with
-// exit code 0. A screenshot of the view window is kept in the build tree.
+// a sample set loads through the real file dialogs (and from the command line),
+// the view shows markers on a visible image and steps, and closing both windows
+// ends the program with exit code 0. A screenshot of the view window is kept in the build tree.
 
 #include "realdisplay_x11.h"
 
@@ -95,6 +95,7 @@ private slots:
 
     void windowsAppearFixedAndCloseCleanly();
     void loadsSampleSetThroughFileDialogs();
+    void loadsSampleSetFromCommandLine();
 
 private:
     QProcessEnvironment DisplayEnvironment() const;
@@ -103,7 +104,8 @@ private:
     QStringList ProgramWindows();
     QSize WindowSize(const QString &window);
     QImage Screenshot(const QString &window, const QString &path);
-    void StartProgram(const QString &home);
+    void StartProgram(const QString &home, const QStringList &arguments = {});
+    bool WriteSample(const QString &sample);
     bool WaitForWindow(const QString &title, QString &window);
     bool CloseWindow(const QString &window);
     bool ProgramEnded(int timeoutMs);
@@ -249,7 +251,7 @@ QImage TestRealDisplay::Screenshot(const QString &window, const QString &path)
     return QImage(path).convertToFormat(QImage::Format_RGB32);
 }
 
-void TestRealDisplay::StartProgram(const QString &home)
+void TestRealDisplay::StartProgram(const QString &home, const QStringList &arguments)
 {
     program = new QProcess;
     QProcessEnvironment environment = DisplayEnvironment();
@@ -265,7 +267,7 @@ void TestRealDisplay::StartProgram(const QString &home)
     program->setProcessEnvironment(environment);
     program->setProcessChannelMode(QProcess::MergedChannels);
     program->setWorkingDirectory(home);
-    program->start(QStringLiteral(STRANDSIGHT_BINARY), {});
+    program->start(QStringLiteral(STRANDSIGHT_BINARY), arguments);
 }
 
 bool TestRealDisplay::WaitForWindow(const QString &title, QString &window)
@@ -398,6 +400,25 @@ bool TestRealDisplay::LoadThroughDialog(const QString &review, const QString &vi
     return true;
 }
 
+// Eight 256 x 256 16-bit slices with 40 fibres: images/, tracks/normal/ and
+// tracks/error/ under sample.
+bool TestRealDisplay::WriteSample(const QString &sample)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(QStringLiteral(STRANDSIGHT_SAMPLE_TOOL),
+               { QStringLiteral("--out"), sample, QStringLiteral("--slices"), QStringLiteral("8"),
+                 QStringLiteral("--fibres"), QStringLiteral("40"), QStringLiteral("--width"),
+                 QStringLiteral("256"), QStringLiteral("--height"), QStringLiteral("256"),
+                 QStringLiteral("--format"), QStringLiteral("tiff16"), QStringLiteral("--seed"),
+                 QStringLiteral("7") });
+    if (tool.waitForFinished(kWaitMs) && tool.exitStatus() == QProcess::NormalExit
+        && tool.exitCode() == 0)
+        return true;
+    qWarning("the sample tool failed: %s", tool.readAll().constData());
+    return false;
+}
+
 void TestRealDisplay::windowsAppearFixedAndCloseCleanly()
 {
     QTemporaryDir home;
@@ -438,19 +459,7 @@ void TestRealDisplay::loadsSampleSetThroughFileDialogs()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const QString sample = home.filePath(QStringLiteral("sample"));
-    {
-        QProcess tool;
-        tool.setProcessChannelMode(QProcess::MergedChannels);
-        tool.start(QStringLiteral(STRANDSIGHT_SAMPLE_TOOL),
-                   { QStringLiteral("--out"), sample, QStringLiteral("--slices"),
-                     QStringLiteral("8"), QStringLiteral("--fibres"), QStringLiteral("40"),
-                     QStringLiteral("--width"), QStringLiteral("256"), QStringLiteral("--height"),
-                     QStringLiteral("256"), QStringLiteral("--format"), QStringLiteral("tiff16"),
-                     QStringLiteral("--seed"), QStringLiteral("7") });
-        QVERIFY(tool.waitForFinished(kWaitMs));
-        QVERIFY2(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0,
-                 tool.readAll().constData());
-    }
+    QVERIFY(WriteSample(sample));
     auto listFiles = [&sample](const QString &sub, const QString &pattern) {
         QDir dir(QDir(sample).filePath(sub));
         QStringList paths;
@@ -537,6 +546,40 @@ void TestRealDisplay::loadsSampleSetThroughFileDialogs()
     QVERIFY2(CloseWindow(view), "the view window did not close");
     QVERIFY2(ProgramEnded(kWaitMs), "the program did not end after both windows closed");
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program->exitCode(), 0);
+}
+
+// The set named on the command line, folders for each option, is on the
+// screen without a click: the image with its markers, and no dialog left over.
+void TestRealDisplay::loadsSampleSetFromCommandLine()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QDir sample(home.filePath(QStringLiteral("sample")));
+    QVERIFY(WriteSample(sample.path()));
+
+    StartProgram(home.path(),
+                 { QStringLiteral("--images"), sample.filePath(QStringLiteral("images")),
+                   QStringLiteral("--non-error"), sample.filePath(QStringLiteral("tracks/normal")),
+                   QStringLiteral("--error"), sample.filePath(QStringLiteral("tracks/error")) });
+    QVERIFY2(program->waitForStarted(kWaitMs), STRANDSIGHT_BINARY);
+    QString review, view;
+    QVERIFY2(WaitForWindow(QStringLiteral("Strandsight"), review), "no window titled Strandsight");
+    QVERIFY2(WaitForWindow(QStringLiteral("Track View"), view), "no window titled Track View");
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), view, QStringLiteral("0"), QStringLiteral("420") });
+
+    const QString path = QDir(artifacts).filePath(QStringLiteral("realdisplay-commandline.png"));
+    ViewContent content;
+    QTRY_VERIFY_WITH_TIMEOUT((content = Inspect(Screenshot(view, path))).coloured > 1000
+                                 && ShowsImage(content),
+                             kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(OnlyWindowsVisible({ review, view }), kWaitMs);
+    qInfo().noquote() << "view window screenshot:" << path << Describe(content);
+
+    QVERIFY2(CloseWindow(review), "the review window did not close");
+    QVERIFY2(CloseWindow(view), "the view window did not close");
+    QVERIFY2(ProgramEnded(kWaitMs), "the program did not end after both windows closed");
     QCOMPARE(program->exitCode(), 0);
 }
 
