@@ -54,6 +54,12 @@ void SliceLoader::Cancel()
     passActive = false;
 }
 
+void SliceLoader::Stop()
+{
+    Cancel();
+    ImageSequence::Helpers()->waitForDone();
+}
+
 void SliceLoader::Open(std::vector<SliceInfo> newSlices, qint64 budget)
 {
     Cancel();

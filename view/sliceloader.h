@@ -24,6 +24,10 @@ public:
     explicit SliceLoader(QObject *parent = nullptr);
     ~SliceLoader() override;
 
+    // Stops decoding the sequence shown and waits for the slices the helpers
+    // are still working on, whose results are dropped: afterwards no helper
+    // reads a file of it, and its memory is given back.
+    void Stop();
     // Replaces the sequence by slices, with budget bytes for display images.
     // Decodes a sample of the 16-bit slices at once to fix the contrast window,
     // then returns; the background pass starts with the first Show.

@@ -46,6 +46,9 @@ void TrackScene::LoadImages(const QStringList &files, std::vector<unsigned int> 
 
 void TrackScene::OpenImages(std::vector<ImageSequence::SliceInfo> slices, qint64 available)
 {
+    // The decoding limit is one for the whole process: no helper may still be
+    // decoding a slice of the old sequence when it changes.
+    images->Stop();
     ImageSequence::LimitDecoding(slices, available);
     images->Open(std::move(slices), ImageSequence::CacheBudget(available));
     ShowFirstImage();
