@@ -8,7 +8,6 @@
 #include <memory>
 #include <vector>
 
-class QImage;
 class QListWidget;
 class TFormStrandsightForm;
 class TFormTrackView;
@@ -89,9 +88,10 @@ private:
     bool ReadTrackFiles(QStringList files, TrackTable &table);
     void ReplaceTracks(TrackTable &loaded, bool error);
     void FillIdList(QListWidget *list, const TrackTable &table);
-    bool DecodeImages(const QStringList &files, std::vector<QImage> &images,
-                      std::vector<unsigned int> &failed);
-    void ReportUndecodedImages(const QStringList &files, const std::vector<unsigned int> &failed);
+    // The image sequence: its loader reports progress in the view window's
+    // status bar and undecodable slices in a message once decoding rests.
+    void ConnectImageLoading();
+    void ReportUndecodedImages(const std::vector<unsigned int> &failed);
 
     // Opening paths given on the command line or dropped.
     bool ExpandOrReport(const QStringList &paths, LoadKind kind, QStringList &files);

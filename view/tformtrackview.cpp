@@ -77,6 +77,13 @@ void TFormTrackView::RefreshView()
 
 void TFormTrackView::ShowLoadStatus(const QString &text)
 {
+    if (!findChild<QStatusBar *>(QString(), Qt::FindDirectChildrenOnly)) {
+        // The first status bar takes its height from the view: lay the window
+        // out now and fit the image again, or the view would scroll.
+        statusBar()->show();
+        layout()->activate();
+        FitSceneInView();
+    }
     if (text.isEmpty())
         statusBar()->clearMessage();
     else
