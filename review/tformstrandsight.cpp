@@ -19,6 +19,9 @@ TFormStrandsight::TFormStrandsight(QWidget *parent)
 
     viewWindow = std::make_unique<TFormTrackView>(nullptr);
     ConnectViewWindow();
+    ConnectImageLoading();
+    AcceptFileDrops(this);
+    AcceptFileDrops(viewWindow.get());
     ShowViewForm();
 }
 

@@ -1,18 +1,19 @@
 #pragma once
 
 #include "model/tracktypes.h"
+#include "review/loadselection.h"
 
 #include <QMainWindow>
 #include <QString>
 #include <memory>
 #include <vector>
 
-class QImage;
 class QListWidget;
 class TFormStrandsightForm;
 class TFormTrackView;
 
-// The main window: loads images and track sets, lists the tracks of each kind,
+// The main window: loads images and track sets (through its dialogs, from the
+// command line or dropped on either window), lists the tracks of each kind,
 // collects picks and saves picked (or all but picked) tracks as track-file sets.
 // It owns the view window, which holds the scene and the track registry.
 class TFormStrandsight : public QMainWindow
@@ -32,12 +33,23 @@ public:
     bool LoadTrackSet(const QStringList &files, bool error);
     bool LoadImageFiles(const QStringList &files);
 
+    // Loads what the command line names, as the load buttons would, images
+    // first. Paths are files or folders; a kind with a path that does not
+    // exist or holds no matching file is not loaded, and the path is named in
+    // the usual load-failure message. An empty list leaves its kind alone.
+    void OpenPaths(const QStringList &images, const QStringList &nonError,
+                   const QStringList &error);
+
     // What a save does for one kind once directory and base filename are
     // known: one file per loaded image. On failure returns false and sets
     // failedName to the file that could not be written.
     bool WriteTrackSet(const QString &directory, const QString &base,
                        const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
                        QString &failedName) const;
+
+protected:
+    // Drops of image or track files on either window.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void DeleteCorrPicks();
@@ -76,9 +88,15 @@ private:
     bool ReadTrackFiles(QStringList files, TrackTable &table);
     void ReplaceTracks(TrackTable &loaded, bool error);
     void FillIdList(QListWidget *list, const TrackTable &table);
-    bool DecodeImages(const QStringList &files, std::vector<QImage> &images,
-                      std::vector<unsigned int> &failed);
-    void ReportUndecodedImages(const QStringList &files, const std::vector<unsigned int> &failed);
+    // The image sequence: its loader reports progress in the view window's
+    // status bar and undecodable slices in a message once decoding rests.
+    void ConnectImageLoading();
+    void ReportUndecodedImages(const std::vector<unsigned int> &failed);
+
+    // Opening paths given on the command line or dropped.
+    bool ExpandOrReport(const QStringList &paths, LoadKind kind, QStringList &files);
+    void AcceptFileDrops(QWidget *window);
+    void LoadDrop(QWidget *window, LoadKind kind, const QStringList &files);
 
     // Saving.
     void SaveSelection(bool invert);
@@ -93,4 +111,8 @@ private:
     TFormStrandsightForm *form;
     std::unique_ptr<TFormTrackView> viewWindow;
     QString workingDirectory;
+    // The drop being dragged over a window, read once when it enters.
+    bool dropLoadable = false;
+    LoadKind dropKind = LoadKind::Images;
+    QStringList dropFiles;
 };

@@ -3,6 +3,7 @@
 #include "model/trackfile.h"
 #include "review/tformstrandsightform.h"
 #include "view/imagesequence.h"
+#include "view/sliceloader.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 
@@ -10,11 +11,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
+#include <QGuiApplication>
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QTimer>
 
 namespace {
 
@@ -110,14 +112,15 @@ void TFormStrandsight::LoadErr()
 void TFormStrandsight::LoadImageSeq()
 {
     QStringList files;
-    if (ChooseLoadFiles(tr("Image Files (*.tif *.tiff *.jpg *.png)"), files))
+    if (ChooseLoadFiles(LoadDialogFilter(LoadKind::Images), files))
         LoadImageFiles(files);
 }
 
 bool TFormStrandsight::LoadTrackFiles(TrackTable &table)
 {
     QStringList files;
-    return ChooseLoadFiles(tr("Text Files (*.txt)"), files) && ReadTrackFiles(files, table);
+    return ChooseLoadFiles(LoadDialogFilter(LoadKind::Tracks), files)
+        && ReadTrackFiles(files, table);
 }
 
 bool TFormStrandsight::LoadTrackSet(const QStringList &files, bool error)
@@ -175,64 +178,65 @@ void TFormStrandsight::FillIdList(QListWidget *list, const TrackTable &table)
     list->addItems(labels);
 }
 
+void TFormStrandsight::ConnectImageLoading()
+{
+    SliceLoader *loader = viewWindow->scene->ImageLoader();
+    connect(loader, &SliceLoader::Progress, this, [this](int done, int total) {
+        viewWindow->ShowLoadStatus(tr("Loading images: %1 of %2").arg(done).arg(total));
+    });
+    connect(loader, &SliceLoader::Settled, this, [this](const std::vector<unsigned int> &failed) {
+        viewWindow->ShowLoadStatus(QString());
+        if (!failed.empty())
+            ReportUndecodedImages(failed);
+    });
+}
+
 bool TFormStrandsight::LoadImageFiles(const QStringList &selection)
 {
     QStringList files = selection;
     files.sort(Qt::CaseSensitive);
 
-    const qint64 needed = ImageSequence::EstimateBytes(files);
-    const qint64 available = ImageSequence::AvailableBytes();
+    // Headers, the contrast sample and image 0 take a moment on a large stack;
+    // everything after that is decoded behind the windows.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    std::vector<ImageSequence::SliceInfo> slices = ImageSequence::ReadHeaders(files);
+    TrackScene *scene = viewWindow->scene;
+    // What the sequence shown now holds is given back when it is replaced.
+    const qint64 available = ImageSequence::AvailableBytes() + scene->ImageLoader()->HeldBytes();
+    const qint64 needed = ImageSequence::LargestDecodeBytes(slices);
     if (needed > available) {
+        QGuiApplication::restoreOverrideCursor();
         const QLocale locale;
         ShowError(this,
-                  tr("The image sequence needs %1 of memory, but only %2 is available. "
+                  tr("One image of the sequence needs %1 of memory, but only %2 is available. "
                      "The images were not loaded.")
                       .arg(locale.formattedDataSize(needed), locale.formattedDataSize(available)));
         return false;
     }
-
-    std::vector<QImage> images;
-    std::vector<unsigned int> failed;
-    if (!DecodeImages(files, images, failed))
-        return false;
-
-    // Undecodable files keep their places as null images, so the slider must
-    // still learn the new length: otherwise slider and scene disagree about
-    // which image is shown.
-    QStringList names;
-    for (const QString &file : files)
-        names << QFileInfo(file).fileName();
-    viewWindow->scene->SetImages(std::move(images), names);
+    scene->OpenImages(std::move(slices), available);
     viewWindow->UpdateImageRange();
-    viewWindow->scene->update();
-    if (!failed.empty())
-        ReportUndecodedImages(files, failed);
+    scene->update();
+    QGuiApplication::restoreOverrideCursor();
     return true;
 }
 
-bool TFormStrandsight::DecodeImages(const QStringList &files, std::vector<QImage> &images,
-                                    std::vector<unsigned int> &failed)
+void TFormStrandsight::ReportUndecodedImages(const std::vector<unsigned int> &failed)
 {
-    LoadProgress progress(this, tr("images"), static_cast<int>(files.size()));
-    return ImageSequence::Decode(files, images, failed,
-                                 [&progress](int done, int) { return progress.Step(done); });
-}
-
-void TFormStrandsight::ReportUndecodedImages(const QStringList &files,
-                                             const std::vector<unsigned int> &failed)
-{
+    const TrackScene *scene = viewWindow->scene;
     QStringList names;
     for (const unsigned int index : failed) {
         if (names.size() == kMaxNamesListed)
             break;
-        names << QFileInfo(files[static_cast<int>(index)]).fileName();
+        names << scene->SliceName(static_cast<int>(index));
     }
     QString text
         = tr("%n of %1 images could not be loaded:", nullptr, static_cast<int>(failed.size()))
-              .arg(files.size());
+              .arg(scene->ImageCount());
     text += QLatin1Char('\n') + names.join(QLatin1Char('\n'));
     const int unlisted = static_cast<int>(failed.size()) - static_cast<int>(names.size());
     if (unlisted > 0)
         text += QLatin1Char('\n') + tr("... and %n more.", nullptr, unlisted);
-    ShowError(this, text);
+    // Reported when the decoding comes to rest, which may be in the middle of
+    // the loader's work: the message waits for the event loop.
+    QTimer::singleShot(0, this, [this, text] { ShowError(this, text); });
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Strandsight, makes a small sample data set if there is none yet, and starts it.
+# Builds Strandsight, makes a small sample data set if there is none yet, and
+# starts it with that set loaded.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -16,12 +17,16 @@ fi
 
 cat <<MSG
 
-Sample data set: $sample
-  images:            $sample/images            (press "Images", select all files)
-  non-error tracks:  $sample/tracks/normal     (press "Non-Error", select all files)
-  error tracks:      $sample/tracks/error      (press "Error", select all files)
-Tip: "Directory" opens in the sample folder; accept it to make it the working directory.
+Starting Strandsight on the sample data set in $sample
+  images:            $sample/images
+  non-error tracks:  $sample/tracks/normal
+  error tracks:      $sample/tracks/error
+
+To open your own data, name it on the command line (each PATH a folder or files):
+  $root/build-release/strandsight --images PATH... --non-error PATH... --error PATH...
+or drop image files, track files or a folder of them on either window.
 
 MSG
 cd "$sample"
-exec "$root/build-release/strandsight"
+exec "$root/build-release/strandsight" --images "$sample/images" \
+    --non-error "$sample/tracks/normal" --error "$sample/tracks/error"

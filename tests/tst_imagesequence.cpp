@@ -1,6 +1,11 @@
+// Decoding a sequence for display: the one contrast window of a 16-bit stack,
+// each format, multi-page TIFF, the decoding limit, raw pixel values, and the
+// memory refusal.
 #include "review/tformstrandsight.h"
 #include "testsupport.h"
+#include "tools/tiffwriter.h"
 #include "view/imagesequence.h"
+#include "view/sliceloader.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 
@@ -8,6 +13,7 @@
 #include <QImageReader>
 #include <QMessageBox>
 #include <QPainter>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -78,6 +84,21 @@ QImage RenderCurrent(TrackScene &scene)
     return out;
 }
 
+// Loads files into scene, every slice decoded; the failed slices.
+std::vector<unsigned int> Load(TrackScene &scene, const QStringList &files)
+{
+    std::vector<unsigned int> failed;
+    scene.LoadImages(files, failed);
+    return failed;
+}
+
+// The display image of slice i as the scene shows it.
+QImage Shown(TrackScene &scene, int i)
+{
+    scene.SwitchImage(i);
+    return scene.ShownImage();
+}
+
 void GrayRange(const QImage &image, int &low, int &high)
 {
     low = 255;
@@ -101,15 +122,17 @@ private slots:
     void cleanup();
 
     void twelveBitStackIsStretchedWithOneWindow();
+    void windowOfUpTo32SlicesCountsEverySlice();
     void flatSixteenBitSlicesStillDraw();
     void eightBitAndMixedSequencesKeepTheirPixels();
     void decodesEachFormat_data();
     void decodesEachFormat();
     void decodesSliceAboveDefaultAllocationLimit();
-    void estimateCoversDecodedSequence();
-    void estimateReadsHeadersOnly();
+    void multiPageTiffGivesOneSlicePerPage();
+    void decodingIsHeldToTheLargestSlice();
+    void pixelValuesOfSixteenBitStackAreRaw();
     void availableBytesOverride();
-    void refusesSequenceThatDoesNotFitBeforeDecoding();
+    void refusedOnlyWhenOneSliceDoesNotFit();
 };
 
 void TestImageSequence::cleanup() { ImageSequence::SetAvailableBytesOverride(-1); }
@@ -128,16 +151,9 @@ void TestImageSequence::twelveBitStackIsStretchedWithOneWindow()
     QVERIFY(full.save(files[0]));
     QVERIFY(half.save(files[1]));
 
-    std::vector<QImage> images;
-    std::vector<unsigned int> failed;
-    QVERIFY(ImageSequence::Decode(files, images, failed));
-    QVERIFY(failed.empty());
-    QCOMPARE(images.size(), size_t(2));
-    for (const QImage &image : images)
-        QCOMPARE(image.format(), QImage::Format_Grayscale8);
-
     TrackScene scene;
-    scene.SetImages(images);
+    QVERIFY(Load(scene, files).empty());
+    QCOMPARE(scene.ShownImage().format(), QImage::Format_Grayscale8);
     int low = 0, high = 0;
     GrayRange(RenderCurrent(scene), low, high);
     QVERIFY2(low <= 5 && high >= 250,
@@ -146,9 +162,32 @@ void TestImageSequence::twelveBitStackIsStretchedWithOneWindow()
     // The same raw value draws the same grey on every slice, so the half
     // ramp reaches only about mid-grey.
     scene.SwitchImage(1);
+    QCOMPARE(scene.ShownImage().format(), QImage::Format_Grayscale8);
     GrayRange(RenderCurrent(scene), low, high);
     QVERIFY2(low <= 5 && high >= 118 && high <= 138,
              qPrintable(QStringLiteral("slice 1 drawn from %1 to %2").arg(low).arg(high)));
+}
+
+void TestImageSequence::windowOfUpTo32SlicesCountsEverySlice()
+{
+    // 32 slices reaching 2047, one of them (not first, not last, not on any
+    // even spacing) reaching 4095: the window must see that one too, so
+    // 2047 draws about mid-grey, not white. (Slice 16 is on no even spacing
+    // of 16, 8 or 4 slices.)
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QStringList files;
+    for (int i = 0; i < 32; ++i) {
+        files << dir.filePath(QStringLiteral("s%1.tif").arg(i, 2, 10, QLatin1Char('0')));
+        QVERIFY(Ramp16(64, 48, i == 16 ? 4095 : 2047).save(files.last()));
+    }
+    TrackScene scene;
+    QVERIFY(Load(scene, files).empty());
+    int low = 0, high = 0;
+    GrayRange(Shown(scene, 0), low, high);
+    QVERIFY2(high >= 118 && high <= 138, qPrintable(QStringLiteral("2047 drawn as %1").arg(high)));
+    GrayRange(Shown(scene, 16), low, high);
+    QVERIFY2(high >= 250, qPrintable(QStringLiteral("4095 drawn as %1").arg(high)));
 }
 
 void TestImageSequence::flatSixteenBitSlicesStillDraw()
@@ -169,25 +208,22 @@ void TestImageSequence::flatSixteenBitSlicesStillDraw()
     QVERIFY(flat.save(files[0]));
     QVERIFY(spots.save(files[1]));
 
-    std::vector<QImage> images;
-    std::vector<unsigned int> failed;
-    QVERIFY(ImageSequence::Decode(files, images, failed));
-    QVERIFY(failed.empty());
-    QCOMPARE(images[0].format(), QImage::Format_Grayscale8);
-    const int background = qGray(images[0].pixel(0, 0));
-    QCOMPARE(qGray(images[0].pixel(199, 199)), background);
-    QCOMPARE(qGray(images[1].pixel(0, 0)), background);
-    QVERIFY2(
-        qGray(images[1].pixel(60, 50)) - background >= 100,
-        qPrintable(
-            QStringLiteral("spot %1 on %2").arg(qGray(images[1].pixel(60, 50))).arg(background)));
+    TrackScene scene;
+    QVERIFY(Load(scene, files).empty());
+    const QImage first = Shown(scene, 0);
+    QCOMPARE(first.format(), QImage::Format_Grayscale8);
+    const int background = qGray(first.pixel(0, 0));
+    QCOMPARE(qGray(first.pixel(199, 199)), background);
+    const QImage second = Shown(scene, 1);
+    QCOMPARE(qGray(second.pixel(0, 0)), background);
+    QVERIFY2(qGray(second.pixel(60, 50)) - background >= 100,
+             qPrintable(
+                 QStringLiteral("spot %1 on %2").arg(qGray(second.pixel(60, 50))).arg(background)));
 
     // A sequence of nothing but one value has no contrast to stretch.
-    images.clear();
-    QVERIFY(ImageSequence::Decode({ files[0] }, images, failed));
-    QVERIFY(failed.empty());
-    QCOMPARE(images[0].format(), QImage::Format_Grayscale8);
-    QCOMPARE(qGray(images[0].pixel(0, 0)), qGray(images[0].pixel(199, 199)));
+    QVERIFY(Load(scene, { files[0] }).empty());
+    QCOMPARE(scene.ShownImage().format(), QImage::Format_Grayscale8);
+    QCOMPARE(qGray(scene.ShownImage().pixel(0, 0)), qGray(scene.ShownImage().pixel(199, 199)));
 }
 
 void TestImageSequence::eightBitAndMixedSequencesKeepTheirPixels()
@@ -207,19 +243,15 @@ void TestImageSequence::eightBitAndMixedSequencesKeepTheirPixels()
     QVERIFY(Ramp16(64, 48, 4095).save(files[2]));
     QVERIFY(TestSupport::WriteText(files[3], "not an image"));
 
-    std::vector<QImage> images;
-    std::vector<unsigned int> failed;
-    QVERIFY(ImageSequence::Decode(files, images, failed));
-    QCOMPARE(failed, std::vector<unsigned int> { 3 });
-    QCOMPARE(images.size(), size_t(4));
-    QCOMPARE(images[0], QImage(files[0]));
-    QCOMPARE(images[1], QImage(files[1]));
-    QCOMPARE(images[2].format(), QImage::Format_Grayscale8);
-    QVERIFY(images[3].isNull());
+    TrackScene scene;
+    QCOMPARE(Load(scene, files), std::vector<unsigned int> { 3 });
+    QCOMPARE(scene.ImageCount(), 4);
+    QCOMPARE(Shown(scene, 1), QImage(files[1]));
+    QCOMPARE(Shown(scene, 2).format(), QImage::Format_Grayscale8);
+    QVERIFY(Shown(scene, 3).isNull());
 
     // The 8-bit slice is drawn exactly as the file decodes.
-    TrackScene scene;
-    scene.SetImages(images);
+    QCOMPARE(Shown(scene, 0), QImage(files[0]));
     TrackScene plain;
     plain.SetImages({ QImage(files[0]) });
     QCOMPARE(RenderCurrent(scene), RenderCurrent(plain));
@@ -254,12 +286,9 @@ void TestImageSequence::decodesEachFormat()
     const QString path = dir.filePath(name);
     QVERIFY(source.save(path));
 
-    std::vector<QImage> images;
-    std::vector<unsigned int> failed;
-    QVERIFY(ImageSequence::Decode({ path }, images, failed));
-    QVERIFY(failed.empty());
-    QCOMPARE(images.size(), size_t(1));
-    const QImage &image = images.front();
+    TrackScene scene;
+    QVERIFY(Load(scene, { path }).empty());
+    const QImage &image = scene.ShownImage();
     QCOMPARE(image.size(), source.size());
     if (format == QImage::Format_Grayscale16) {
         QCOMPARE(qGray(image.pixel(10, 10)), 0);
@@ -279,7 +308,7 @@ void TestImageSequence::decodesEachFormat()
 void TestImageSequence::decodesSliceAboveDefaultAllocationLimit()
 {
     // Qt counts 4 bytes a pixel against its 128 MB default, so this 36 MB
-    // slice would be refused without the raised limit.
+    // slice would be refused without the sequence's own limit.
     if (qEnvironmentVariableIsSet("QT_IMAGEIO_MAXALLOC"))
         QSKIP("QT_IMAGEIO_MAXALLOC overrides the program's allocation limit");
     QTemporaryDir dir;
@@ -291,55 +320,101 @@ void TestImageSequence::decodesSliceAboveDefaultAllocationLimit()
     QVERIFY(big.save(path));
     big = QImage();
 
-    std::vector<QImage> images;
-    std::vector<unsigned int> failed;
-    QVERIFY(ImageSequence::Decode({ path }, images, failed));
-    QVERIFY(failed.empty());
-    QCOMPARE(images.front().size(), QSize(6000, 6000));
-    QCOMPARE(qGray(images.front().pixel(5999, 5999)), 200);
+    TrackScene scene;
+    QVERIFY(Load(scene, { path }).empty());
+    QCOMPARE(scene.ShownImage().size(), QSize(6000, 6000));
+    QCOMPARE(qGray(scene.ShownImage().pixel(5999, 5999)), 200);
 }
 
-void TestImageSequence::estimateCoversDecodedSequence()
+void TestImageSequence::multiPageTiffGivesOneSlicePerPage()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QImage gray(301, 200, QImage::Format_Grayscale8);
-    gray.fill(10);
-    QImage colour(301, 200, QImage::Format_RGB32);
-    colour.fill(Qt::darkCyan);
-    const QStringList files { dir.filePath("a.tif"), dir.filePath("b.jpg"), dir.filePath("c.png"),
-                              dir.filePath("d.tif"), dir.filePath("missing.tif") };
-    QVERIFY(gray.save(files[0]));
-    QVERIFY(colour.save(files[1]));
-    QVERIFY(colour.save(files[2]));
-    QVERIFY(Ramp16(301, 200, 4095).save(files[3]));
+    // Five deflate-compressed pages, then a plain file: six slices, each
+    // page in page order, the files in name order.
+    const QString stack = dir.filePath("a.tif");
+    TiffWriter writer(stack, true);
+    for (int page = 0; page < 5; ++page) {
+        QImage image(40, 30, QImage::Format_Grayscale8);
+        image.fill(10 * (page + 1));
+        QVERIFY(writer.AddPage(image));
+    }
+    QVERIFY2(writer.Finish(), qPrintable(writer.ErrorString()));
+    QImage single(40, 30, QImage::Format_Grayscale8);
+    single.fill(60);
+    const QString plain = dir.filePath("b.tif");
+    QVERIFY(single.save(plain));
 
-    // At least what the decoded slices occupy before the 16-bit one is
-    // narrowed, without asking for several times that.
-    qint64 held = 0;
-    for (const QString &file : files)
-        held += QImage(file).sizeInBytes();
-    const qint64 estimate = ImageSequence::EstimateBytes(files);
-    QVERIFY2(estimate >= held && estimate <= 2 * held,
-             qPrintable(QStringLiteral("estimate %1 for %2 decoded").arg(estimate).arg(held)));
-    QCOMPARE(ImageSequence::EstimateBytes({}), qint64(0));
+    TFormStrandsight window;
+    TFormTrackView *view = window.ViewWindow();
+    QVERIFY(window.LoadImageFiles({ plain, stack }));
+    QCOMPARE(view->ImageCount(), 6);
+    QCOMPARE(view->findChild<QSlider *>(QStringLiteral("hsImage"))->maximum(), 5);
+    for (int slice = 0; slice < 6; ++slice)
+        QCOMPARE(qGray(Shown(*view->scene, slice).pixel(20, 15)), 10 * (slice + 1));
+    QCOMPARE(view->scene->SliceName(2), QStringLiteral("a.tif, page 3 of 5"));
+    QCOMPARE(view->scene->SliceName(5), QStringLiteral("b.tif"));
 }
 
-void TestImageSequence::estimateReadsHeadersOnly()
+void TestImageSequence::decodingIsHeldToTheLargestSlice()
+{
+    if (qEnvironmentVariableIsSet("QT_IMAGEIO_MAXALLOC"))
+        QSKIP("QT_IMAGEIO_MAXALLOC overrides the program's allocation limit");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // A 35-byte GIF under a PNG name: its header tells of a 1 x 1 frame, but
+    // it decodes to its 12000 x 12000 logical screen (576 MB).
+    QByteArray gif("GIF89a");
+    gif.append("\xe0\x2e\xe0\x2e\x80\x00\x00", 7); // screen, two-colour table
+    gif.append(6, '\0');
+    gif.append(",\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;", 17);
+    const QString disguised = dir.filePath("s1.png");
+    QVERIFY(TestSupport::WriteText(disguised, gif));
+    // An icon set tells no size in its header at all: 1024 x 1024 x 4 bytes.
+    QImage icon(1024, 1024, QImage::Format_ARGB32);
+    icon.fill(Qt::darkGreen);
+    const QString unsized = dir.filePath("s2.icns");
+    QVERIFY(icon.save(unsized));
+    QVERIFY(!QImageReader(unsized).size().isValid());
+    const QStringList slices = TestSupport::WriteImages(dir.path(), 1, 64, 48, "s0");
+
+    // Held to the size of the 64 x 48 slice, both fail instead of taking
+    // the memory.
+    TrackScene scene;
+    QCOMPARE(Load(scene, { slices[0], disguised, unsized }), (std::vector<unsigned int> { 1, 2 }));
+    // Alone, the icon is held to what the memory allows, and decodes.
+    QVERIFY(Load(scene, { unsized }).empty());
+    QCOMPARE(scene.ShownImage().size(), QSize(1024, 1024));
+}
+
+void TestImageSequence::pixelValuesOfSixteenBitStackAreRaw()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString eight = dir.filePath("eight.tif");
-    const QString sixteen = dir.filePath("sixteen.tif");
-    QVERIFY(TestSupport::WriteText(eight, HeaderOnlyTiff(40000, 30000, 8)));
-    QVERIFY(TestSupport::WriteText(sixteen, HeaderOnlyTiff(40000, 30000, 16)));
+    QStringList files;
+    for (int i = 0; i < 3; ++i) {
+        QImage slice = Ramp16(64, 48, 4095);
+        reinterpret_cast<quint16 *>(slice.scanLine(7))[5] = quint16(1000 + i);
+        files << dir.filePath(QStringLiteral("s%1.tif").arg(i));
+        QVERIFY(slice.save(files.last()));
+    }
+    TrackScene scene;
+    QVERIFY(Load(scene, files).empty());
+    QSignalSpy ready(&scene, &TrackScene::PixelValuesReady);
+    // Image 0 was decoded for showing: its raw values are at hand.
+    QCOMPARE(scene.PixelValueText(0, QPoint(5, 7)), QStringLiteral("1000"));
+    QCOMPARE(scene.PixelValueText(0, QPoint(64, 7)), QString());
 
-    // Far more than these few bytes could ever decode to: only the headers
-    // were read, and a 16-bit slice counts twice while it loads.
-    const qint64 pixels = qint64(40000) * 30000;
-    QVERIFY(ImageSequence::EstimateBytes({ eight }) >= pixels);
-    QVERIFY(ImageSequence::EstimateBytes({ sixteen }) >= 2 * pixels);
-    QVERIFY(ImageSequence::EstimateBytes({ eight, sixteen }) >= 3 * pixels);
+    // Slice 2 was decoded behind the window: its raw values come later.
+    scene.SwitchImage(2);
+    const QString now = scene.PixelValueText(2, QPoint(5, 7));
+    if (now.isEmpty()) {
+        QVERIFY(ready.wait());
+        QCOMPARE(ready.last().at(0).toInt(), 2);
+    }
+    QCOMPARE(scene.PixelValueText(2, QPoint(5, 7)), QStringLiteral("1002"));
+    // The narrowed image is what is drawn; the text is the file's value.
+    QVERIFY(qGray(scene.ShownImage().pixel(5, 7)) != 1002 % 256);
 }
 
 void TestImageSequence::availableBytesOverride()
@@ -351,20 +426,23 @@ void TestImageSequence::availableBytesOverride()
     QVERIFY(ImageSequence::AvailableBytes() != 12345);
 }
 
-void TestImageSequence::refusesSequenceThatDoesNotFitBeforeDecoding()
+void TestImageSequence::refusedOnlyWhenOneSliceDoesNotFit()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QStringList earlier = TestSupport::WriteImages(dir.path(), 3, 40, 30, "old");
     TFormStrandsight window;
     TrackScene *scene = window.ViewWindow()->scene;
-    QVERIFY(window.LoadImageFiles(earlier));
-    QCOMPARE(scene->ImageCount(), 3);
     auto *slider = window.ViewWindow()->findChild<QSlider *>("hsImage");
     QVERIFY(slider);
-    slider->setValue(2);
-    QCOMPARE(scene->CurrentImage(), 2);
-    const std::vector<QImage> before = scene->Images();
+
+    // 40 slices of 40 KB in 400 KB: the whole stack does not fit, each
+    // slice does, so it opens and keeps what it can.
+    ImageSequence::SetAvailableBytesOverride(400 * 1024);
+    QVERIFY(window.LoadImageFiles(TestSupport::WriteImages(dir.path(), 40, 100, 100, "old")));
+    QCOMPARE(scene->ImageCount(), 40);
+    slider->setValue(39);
+    QCOMPARE(scene->ShownImage().size(), QSize(100, 100));
+    const QImage before = scene->ShownImage();
 
     // 400 MB by its header; decoding it would allocate that much and then
     // fail, replacing the sequence.
@@ -384,19 +462,21 @@ void TestImageSequence::refusesSequenceThatDoesNotFitBeforeDecoding()
         icon = box->icon();
         box->accept();
     });
+    // What the sequence shown holds counts as available: it would be freed.
+    const qint64 available = 100 * 1024 * 1024 + scene->ImageLoader()->HeldBytes();
     QVERIFY(!window.LoadImageFiles(huge));
     QCOMPARE(title, QStringLiteral("Error"));
     QCOMPARE(icon, QMessageBox::Critical);
-    // The user learns how much the sequence needs and how much there is.
+    // The user learns how much one slice needs and how much there is.
     const QLocale locale;
-    QVERIFY2(text.contains(locale.formattedDataSize(ImageSequence::EstimateBytes(huge)))
-                 && text.contains(locale.formattedDataSize(100 * 1024 * 1024)),
+    QVERIFY2(text.contains(locale.formattedDataSize(qint64(20000) * 20000))
+                 && text.contains(locale.formattedDataSize(available)),
              qPrintable(text));
 
-    QCOMPARE(scene->ImageCount(), 3);
-    QCOMPARE(scene->CurrentImage(), 2);
-    QVERIFY(scene->Images() == before);
-    QCOMPARE(slider->maximum(), 2);
+    QCOMPARE(scene->ImageCount(), 40);
+    QCOMPARE(scene->CurrentImage(), 39);
+    QCOMPARE(scene->ShownImage(), before);
+    QCOMPARE(slider->maximum(), 39);
 }
 
 QTEST_MAIN(TestImageSequence)

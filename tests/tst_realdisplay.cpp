@@ -1,9 +1,9 @@
 // The real program on a real X server (Xvfb), driven with synthetic input the
 // way a user would: both windows appear, the review window cannot be resized,
-// a sample set loads through the real file dialogs, the view shows markers on
-// a visible image and steps, a dense set zooms to 800 %, and closing both
-// windows ends the program with exit code 0. Screenshots of the view window
-// are kept in the build tree.
+// a sample set loads through the real file dialogs (and from the command line),
+// the view shows markers on a visible image and steps, a dense set zooms to
+// 800 %, and closing both windows ends the program with exit code 0.
+// Screenshots of the view window are kept in the build tree.
 
 #include "realdisplay_x11.h"
 
@@ -97,6 +97,7 @@ private slots:
 
     void windowsAppearFixedAndCloseCleanly();
     void loadsSampleSetThroughFileDialogs();
+    void loadsSampleSetFromCommandLine();
     void zoomsIntoADenseSet();
 
 private:
@@ -107,15 +108,16 @@ private:
     QRect WindowGeometry(const QString &window);
     QSize WindowSize(const QString &window);
     QImage Screenshot(const QString &window, const QString &path, bool withPopups = false);
-    void StartProgram(const QString &home);
+    void StartProgram(const QString &home, const QStringList &arguments = {});
+    bool StartSideBySide(const QString &home, QString &review, QString &view);
+    bool WriteSample(const QString &sample, int slices = 8, int fibres = 40, int side = 256,
+                     int seed = 7);
     bool WaitForWindow(const QString &title, QString &window);
     bool CloseWindow(const QString &window);
     bool ProgramEnded(int timeoutMs);
     bool OnlyWindowsVisible(const QStringList &windows);
     bool LoadThroughDialog(const QString &review, const QString &view, const QPoint &button,
                            const QStringList &files);
-    QString WriteSample(const QString &home, int slices, int fibres, int side, int seed);
-    bool StartSideBySide(const QString &home, QString &review, QString &view);
 
     QProcess server;
     QByteArray display;
@@ -275,7 +277,7 @@ QImage TestRealDisplay::Screenshot(const QString &window, const QString &path, b
     return QImage(path).convertToFormat(QImage::Format_RGB32);
 }
 
-void TestRealDisplay::StartProgram(const QString &home)
+void TestRealDisplay::StartProgram(const QString &home, const QStringList &arguments)
 {
     program = new QProcess;
     QProcessEnvironment environment = DisplayEnvironment();
@@ -291,7 +293,22 @@ void TestRealDisplay::StartProgram(const QString &home)
     program->setProcessEnvironment(environment);
     program->setProcessChannelMode(QProcess::MergedChannels);
     program->setWorkingDirectory(home);
-    program->start(QStringLiteral(STRANDSIGHT_BINARY), {});
+    program->start(QStringLiteral(STRANDSIGHT_BINARY), arguments);
+}
+
+// Starts the program and puts its windows side by side, so that neither hides
+// the other's clicks or screenshot.
+bool TestRealDisplay::StartSideBySide(const QString &home, QString &review, QString &view)
+{
+    StartProgram(home);
+    if (!program->waitForStarted(kWaitMs) || !WaitForWindow(QStringLiteral("Strandsight"), review)
+        || !WaitForWindow(QStringLiteral("Track View"), view))
+        return false;
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), review, QStringLiteral("0"), QStringLiteral("0") });
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), view, QStringLiteral("0"), QStringLiteral("420") });
+    return true;
 }
 
 bool TestRealDisplay::WaitForWindow(const QString &title, QString &window)
@@ -415,6 +432,7 @@ bool TestRealDisplay::LoadThroughDialog(const QString &review, const QString &vi
             { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), typed });
         Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Return") });
     }
+
     deadline.setRemainingTime(kWaitMs);
     while (x11->IsViewable(dialog.toUInt())) {
         if (deadline.hasExpired()) {
@@ -426,6 +444,34 @@ bool TestRealDisplay::LoadThroughDialog(const QString &review, const QString &vi
     Run(QStringLiteral("xdotool"),
         { QStringLiteral("mousemove"), QStringLiteral("1590"), QStringLiteral("1190") });
     return true;
+}
+
+// Eight 256 x 256 16-bit slices with 40 fibres: images/, tracks/normal/ and
+// tracks/error/ under sample.
+bool TestRealDisplay::WriteSample(const QString &sample, int slices, int fibres, int side, int seed)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(QStringLiteral(STRANDSIGHT_SAMPLE_TOOL),
+               { QStringLiteral("--out"), sample, QStringLiteral("--slices"),
+                 QString::number(slices), QStringLiteral("--fibres"), QString::number(fibres),
+                 QStringLiteral("--width"), QString::number(side), QStringLiteral("--height"),
+                 QString::number(side), QStringLiteral("--format"), QStringLiteral("tiff16"),
+                 QStringLiteral("--seed"), QString::number(seed) });
+    if (tool.waitForFinished(kWaitMs) && tool.exitStatus() == QProcess::NormalExit
+        && tool.exitCode() == 0)
+        return true;
+    qWarning("the sample tool failed: %s", tool.readAll().constData());
+    return false;
+}
+
+static QStringList SampleFiles(const QString &sample, const QString &sub, const QString &pattern)
+{
+    QDir dir(QDir(sample).filePath(sub));
+    QStringList paths;
+    for (const QString &name : dir.entryList({ pattern }, QDir::Files, QDir::Name))
+        paths << dir.absoluteFilePath(name);
+    return paths;
 }
 
 void TestRealDisplay::windowsAppearFixedAndCloseCleanly()
@@ -463,58 +509,12 @@ void TestRealDisplay::windowsAppearFixedAndCloseCleanly()
     QCOMPARE(program->exitCode(), 0);
 }
 
-// Writes a sample set of 16-bit slices, side x side pixels, into home/sample
-// with the sample tool; the folder, or an empty string if the tool failed.
-QString TestRealDisplay::WriteSample(const QString &home, int slices, int fibres, int side,
-                                     int seed)
-{
-    const QString sample = QDir(home).filePath(QStringLiteral("sample"));
-    QProcess tool;
-    tool.setProcessChannelMode(QProcess::MergedChannels);
-    tool.start(QStringLiteral(STRANDSIGHT_SAMPLE_TOOL),
-               { QStringLiteral("--out"), sample, QStringLiteral("--slices"),
-                 QString::number(slices), QStringLiteral("--fibres"), QString::number(fibres),
-                 QStringLiteral("--width"), QString::number(side), QStringLiteral("--height"),
-                 QString::number(side), QStringLiteral("--format"), QStringLiteral("tiff16"),
-                 QStringLiteral("--seed"), QString::number(seed) });
-    if (!tool.waitForFinished(kWaitMs) || tool.exitStatus() != QProcess::NormalExit
-        || tool.exitCode() != 0) {
-        qWarning("the sample tool failed: %s", tool.readAll().constData());
-        return QString();
-    }
-    return sample;
-}
-
-static QStringList SampleFiles(const QString &sample, const QString &sub, const QString &pattern)
-{
-    QDir dir(QDir(sample).filePath(sub));
-    QStringList paths;
-    for (const QString &name : dir.entryList({ pattern }, QDir::Files, QDir::Name))
-        paths << dir.absoluteFilePath(name);
-    return paths;
-}
-
-// Starts the program and puts its windows side by side, so that neither hides
-// the other's clicks or screenshot.
-bool TestRealDisplay::StartSideBySide(const QString &home, QString &review, QString &view)
-{
-    StartProgram(home);
-    if (!program->waitForStarted(kWaitMs) || !WaitForWindow(QStringLiteral("Strandsight"), review)
-        || !WaitForWindow(QStringLiteral("Track View"), view))
-        return false;
-    Run(QStringLiteral("xdotool"),
-        { QStringLiteral("windowmove"), review, QStringLiteral("0"), QStringLiteral("0") });
-    Run(QStringLiteral("xdotool"),
-        { QStringLiteral("windowmove"), view, QStringLiteral("0"), QStringLiteral("420") });
-    return true;
-}
-
 void TestRealDisplay::loadsSampleSetThroughFileDialogs()
 {
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    const QString sample = WriteSample(home.path(), 8, 40, 256, 7);
-    QVERIFY(!sample.isEmpty());
+    const QString sample = home.filePath(QStringLiteral("sample"));
+    QVERIFY(WriteSample(sample));
     const QStringList images
         = SampleFiles(sample, QStringLiteral("images"), QStringLiteral("*.tif"));
     const QStringList normal
@@ -592,6 +592,40 @@ void TestRealDisplay::loadsSampleSetThroughFileDialogs()
     QCOMPARE(program->exitCode(), 0);
 }
 
+// The set named on the command line, folders for each option, is on the
+// screen without a click: the image with its markers, and no dialog left over.
+void TestRealDisplay::loadsSampleSetFromCommandLine()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QDir sample(home.filePath(QStringLiteral("sample")));
+    QVERIFY(WriteSample(sample.path()));
+
+    StartProgram(home.path(),
+                 { QStringLiteral("--images"), sample.filePath(QStringLiteral("images")),
+                   QStringLiteral("--non-error"), sample.filePath(QStringLiteral("tracks/normal")),
+                   QStringLiteral("--error"), sample.filePath(QStringLiteral("tracks/error")) });
+    QVERIFY2(program->waitForStarted(kWaitMs), STRANDSIGHT_BINARY);
+    QString review, view;
+    QVERIFY2(WaitForWindow(QStringLiteral("Strandsight"), review), "no window titled Strandsight");
+    QVERIFY2(WaitForWindow(QStringLiteral("Track View"), view), "no window titled Track View");
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), view, QStringLiteral("0"), QStringLiteral("420") });
+
+    const QString path = QDir(artifacts).filePath(QStringLiteral("realdisplay-commandline.png"));
+    ViewContent content;
+    QTRY_VERIFY_WITH_TIMEOUT((content = Inspect(Screenshot(view, path))).coloured > 1000
+                                 && ShowsImage(content),
+                             kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(OnlyWindowsVisible({ review, view }), kWaitMs);
+    qInfo().noquote() << "view window screenshot:" << path << Describe(content);
+
+    QVERIFY2(CloseWindow(review), "the review window did not close");
+    QVERIFY2(CloseWindow(view), "the view window did not close");
+    QVERIFY2(ProgramEnded(kWaitMs), "the program did not end after both windows closed");
+    QCOMPARE(program->exitCode(), 0);
+}
+
 // Zoomed in on a slice of a dense set, the size people review: the image's
 // pixels as blocks, every marker whole with a hairline outline, the hovered
 // track's path and name, and the zoom in the status bar.
@@ -600,8 +634,8 @@ void TestRealDisplay::zoomsIntoADenseSet()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     // Two slices keep it quick; the density is that of a full scan.
-    const QString sample = WriteSample(home.path(), 2, 20000, 2048, 11);
-    QVERIFY(!sample.isEmpty());
+    const QString sample = home.filePath(QStringLiteral("sample"));
+    QVERIFY(WriteSample(sample, 2, 20000, 2048, 11));
     QString review, view;
     QVERIFY2(StartSideBySide(home.path(), review, view), "the program's windows did not appear");
     QVERIFY(

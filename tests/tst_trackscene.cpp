@@ -1,6 +1,7 @@
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
 #include "testsupport.h"
+#include "view/sliceloader.h"
 #include "view/trackscene.h"
 
 #include <QApplication>
@@ -86,13 +87,16 @@ void TestTrackScene::unreadableFileKeepsItsPlace()
     QCOMPARE(failed, std::vector<unsigned int> { 1 });
     QCOMPARE(scene.ImageCount(), 3);
     QCOMPARE(scene.CurrentImage(), 0);
-    QVERIFY(scene.Images()[1].isNull());
-    QVERIFY(!scene.Images()[2].isNull());
+    QVERIFY(scene.ImageLoader()->Failed(1));
+    QVERIFY(!scene.ImageLoader()->Failed(2));
 
     NormalFiber *marker = scene.NormalFibers().front();
     QVERIFY(!marker->isVisible());
     scene.SwitchImage(1);
     QCOMPARE(scene.CurrentImage(), 1);
+    QVERIFY(scene.ShownImage().isNull());
+    // The view keeps its scale: no fall back to the markers' bounding box.
+    QCOMPARE(scene.sceneRect(), QRectF(0, 0, 64, 48));
     QVERIFY(marker->isVisible());
     QCOMPARE(marker->pos(), QPointF(5, 6));
     scene.SwitchImage(2); // the image after the broken one is still image 2

@@ -1,16 +1,20 @@
 #include "tools/sampledata.h"
 
 #include "model/trackfile.h"
+#include "tools/tiffwriter.h"
 
 #include <QDir>
 #include <QImage>
 #include <QImageWriter>
 #include <QRegularExpression>
+#include <QtConcurrent>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -25,6 +29,7 @@ constexpr int kMinSide = 32;
 constexpr int kMaxSide = 30000;
 constexpr int kMaxSlices = 100000;
 constexpr int kMaxFibres = 1000000;
+constexpr int kMaxNoise = 1000;
 constexpr double kTwoPi = 6.283185307179586;
 
 // Draws from mt19937 without <random>'s distributions, whose results differ
@@ -193,15 +198,20 @@ void RenderSlice(std::vector<std::uint16_t> &frame, const SampleOptions &options
     const int width = options.width;
     const int height = options.height;
     Draw noise { options.seed, 0x5EEDu, static_cast<std::uint32_t>(slice) };
+    // Four bytes of one draw summed are nearly Gaussian with sigma 148, so
+    // scaled by 7/1024 a unit of noise is a sigma of about 1.01.
+    const int scale = options.noise * 7;
     for (int y = 0; y < height; ++y) {
         std::uint16_t *line = frame.data() + static_cast<size_t>(y) * width;
         const int rowLevel = background.level + background.rows[y];
         for (int x = 0; x < width; ++x) {
-            // Four bytes of one draw summed: nearly Gaussian, sigma about 80.
-            const std::uint32_t bits = noise.Bits();
-            const int sum = int(bits & 255u) + int((bits >> 8) & 255u) + int((bits >> 16) & 255u)
-                + int(bits >> 24) - 510;
-            const int value = rowLevel + background.columns[x] + ((sum * 70) >> 7);
+            int value = rowLevel + background.columns[x];
+            if (scale > 0) {
+                const std::uint32_t bits = noise.Bits();
+                const int sum = int(bits & 255u) + int((bits >> 8) & 255u)
+                    + int((bits >> 16) & 255u) + int(bits >> 24) - 510;
+                value += (sum * scale) >> 10;
+            }
             line[x] = static_cast<std::uint16_t>(std::clamp(value, 0, kFullScale));
         }
     }
@@ -230,8 +240,9 @@ void RenderSlice(std::vector<std::uint16_t> &frame, const SampleOptions &options
     }
 }
 
-bool SaveSlice(const std::vector<std::uint16_t> &frame, const SampleOptions &options,
-               const QString &path, QString &error)
+// The slice as the image written: 12-bit values in 16 bits, or their upper 8 bits.
+QImage SliceImage(const std::vector<std::uint16_t> &frame, const SampleOptions &options,
+                  QString &error)
 {
     const bool deep = options.format == SampleOptions::Tiff16;
     QImage image(options.width, options.height,
@@ -240,7 +251,7 @@ bool SaveSlice(const std::vector<std::uint16_t> &frame, const SampleOptions &opt
         error = QStringLiteral("Not enough memory for a %1 x %2 image.")
                     .arg(options.width)
                     .arg(options.height);
-        return false;
+        return image;
     }
     for (int y = 0; y < options.height; ++y) {
         const std::uint16_t *source = frame.data() + static_cast<size_t>(y) * options.width;
@@ -253,6 +264,19 @@ bool SaveSlice(const std::vector<std::uint16_t> &frame, const SampleOptions &opt
                 line[x] = static_cast<uchar>(source[x] >> 4);
         }
     }
+    return image;
+}
+
+bool SaveSlice(const QImage &image, const SampleOptions &options, const QString &path,
+               QString &error)
+{
+    if (options.compress) {
+        TiffWriter writer(path, true);
+        if (writer.AddPage(image) && writer.Finish())
+            return true;
+        error = writer.ErrorString();
+        return false;
+    }
     QImageWriter writer(path, options.format == SampleOptions::Png ? "png" : "tiff");
     if (options.format == SampleOptions::Png)
         writer.setQuality(80); // light compression: noise does not compress anyway
@@ -261,6 +285,62 @@ bool SaveSlice(const std::vector<std::uint16_t> &frame, const SampleOptions &opt
         return false;
     }
     return true;
+}
+
+// Renders and writes the slices, one file each on helper threads (a slice's
+// noise has a seed of its own, so the order does not matter), or in order as
+// the pages of one file. Returns the number of files written.
+int WriteSlices(const SampleOptions &options, const Background &background,
+                const std::vector<Fibre> &fibres, const QString &folder, const QString &suffix,
+                const std::function<QString(int)> &number, QString &error)
+{
+    const auto render = [&](int slice, QString &failure) {
+        thread_local std::vector<std::uint16_t> frame;
+        try {
+            frame.resize(static_cast<size_t>(options.width) * options.height);
+        } catch (const std::bad_alloc &) {
+            failure = QStringLiteral("Not enough memory for a %1 x %2 image.")
+                          .arg(options.width)
+                          .arg(options.height);
+            return QImage();
+        }
+        RenderSlice(frame, options, background, fibres, slice);
+        return SliceImage(frame, options, failure);
+    };
+    if (options.stack) {
+        TiffWriter writer(QDir(folder).filePath(QStringLiteral("stack.tif")), options.compress);
+        for (int slice = 0; slice < options.slices; ++slice) {
+            const QImage image = render(slice, error);
+            if (image.isNull())
+                return 0;
+            if (!writer.AddPage(image))
+                break;
+        }
+        if (writer.Finish())
+            return 1;
+        error = writer.ErrorString();
+        return 0;
+    }
+    std::vector<int> slices(static_cast<size_t>(options.slices));
+    std::iota(slices.begin(), slices.end(), 0);
+    const QList<QString> failures
+        = QtConcurrent::blockingMapped<QList<QString>>(slices, [&](int slice) {
+              QString failure;
+              const QImage image = render(slice, failure);
+              if (!image.isNull())
+                  SaveSlice(
+                      image, options,
+                      QDir(folder).filePath(QStringLiteral("slice%1%2").arg(number(slice), suffix)),
+                      failure);
+              return failure;
+          });
+    for (const QString &failure : failures) {
+        if (!failure.isEmpty()) {
+            error = failure;
+            return 0;
+        }
+    }
+    return options.slices;
 }
 
 // Files of an earlier, longer set would be loaded together with the new one;
@@ -302,6 +382,10 @@ QString Check(const SampleOptions &options)
             .arg(kMaxSide);
     if (!(options.errorShare >= 0.0 && options.errorShare <= 1.0))
         return QStringLiteral("The error share must be between 0 and 1.");
+    if (options.noise < 0 || options.noise > kMaxNoise)
+        return QStringLiteral("The noise must be between 0 and %1.").arg(kMaxNoise);
+    if ((options.compress || options.stack) && options.format == SampleOptions::Png)
+        return QStringLiteral("Compressed slices and stacks are written as TIFF only.");
     if (options.imagesOnly && options.tracksOnly)
         return QStringLiteral("Images only and tracks only exclude each other.");
     if (!options.tracksOnly && options.format != SampleOptions::Png
@@ -412,29 +496,16 @@ SampleResult WriteSampleData(const QString &directory, const SampleOptions &opti
     }
 
     if (!options.tracksOnly) {
-        const QRegularExpression imageNames(QStringLiteral("^slice\\d+\\.(tif|png)$"));
+        const QRegularExpression imageNames(
+            QStringLiteral("^(slice\\d+\\.(tif|png)|stack\\.tif)$"));
         if (!PrepareFolder(result.imageDirectory, imageNames, result.message))
             return result;
         const QString suffix = options.format == SampleOptions::Png ? QStringLiteral(".png")
                                                                     : QStringLiteral(".tif");
-        std::vector<std::uint16_t> frame;
-        try {
-            frame.resize(static_cast<size_t>(options.width) * options.height);
-        } catch (const std::bad_alloc &) {
-            result.message = QStringLiteral("Not enough memory for a %1 x %2 image.")
-                                 .arg(options.width)
-                                 .arg(options.height);
+        result.imageFiles = WriteSlices(options, background, fibres, result.imageDirectory, suffix,
+                                        number, result.message);
+        if (result.imageFiles == 0)
             return result;
-        }
-        for (int slice = 0; slice < options.slices; ++slice) {
-            RenderSlice(frame, options, background, fibres, slice);
-            const QString path
-                = QDir(result.imageDirectory)
-                      .filePath(QStringLiteral("slice%1%2").arg(number(slice), suffix));
-            if (!SaveSlice(frame, options, path, result.message))
-                return result;
-            ++result.imageFiles;
-        }
     }
     result.ok = true;
     return result;

@@ -14,6 +14,9 @@ struct SampleOptions
     int height = 512;
     enum Format { Tiff8, Tiff16, Png } format = Tiff8;
     double errorShare = 0.15; // share of the fibres written as error tracks
+    int noise = 80; // standard deviation of the background noise, 12-bit scale
+    bool compress = false; // TIFF slices deflate-compressed
+    bool stack = false; // all slices as the pages of one TIFF file, images/stack.tif
     unsigned int seed = 1;
     bool imagesOnly = false; // skip the track files
     bool tracksOnly = false; // skip the images
@@ -39,6 +42,7 @@ QString SampleFormatName(SampleOptions::Format format);
 // The format of such a name; false for an unknown name.
 bool ParseSampleFormat(const QString &name, SampleOptions::Format &format);
 
-// Layout under directory: images/slice000.tif ..., tracks/normal/track000.txt ...,
-// tracks/error/track000.txt ... (numbers zero-padded to the same width).
+// Layout under directory: images/slice000.tif ... (or images/stack.tif),
+// tracks/normal/track000.txt ..., tracks/error/track000.txt ... (numbers
+// zero-padded to the same width). Slice files are written on helper threads.
 SampleResult WriteSampleData(const QString &directory, const SampleOptions &options);

@@ -29,7 +29,8 @@ bool ReadOptions(const QCommandLineParser &parser, SampleOptions &options, QStri
     if (!ReadInt(parser, QStringLiteral("slices"), options.slices, error)
         || !ReadInt(parser, QStringLiteral("fibres"), options.fibres, error)
         || !ReadInt(parser, QStringLiteral("width"), options.width, error)
-        || !ReadInt(parser, QStringLiteral("height"), options.height, error))
+        || !ReadInt(parser, QStringLiteral("height"), options.height, error)
+        || !ReadInt(parser, QStringLiteral("noise"), options.noise, error))
         return false;
     if (parser.isSet(QStringLiteral("format"))
         && !ParseSampleFormat(parser.value(QStringLiteral("format")), options.format)) {
@@ -57,6 +58,8 @@ bool ReadOptions(const QCommandLineParser &parser, SampleOptions &options, QStri
         }
         options.seed = static_cast<unsigned int>(seed);
     }
+    options.compress = parser.isSet(QStringLiteral("compress"));
+    options.stack = parser.isSet(QStringLiteral("stack"));
     options.tracksOnly = parser.isSet(QStringLiteral("tracks-only"));
     options.imagesOnly = parser.isSet(QStringLiteral("images-only"));
     return true;
@@ -105,6 +108,14 @@ int main(int argc, char *argv[])
         { QStringLiteral("seed"),
           QStringLiteral("Random seed; one seed, one data set (default %1).").arg(defaults.seed),
           QStringLiteral("S"), QString::number(defaults.seed) },
+        { QStringLiteral("noise"),
+          QStringLiteral("Background noise, standard deviation on the 12-bit scale (default %1).")
+              .arg(defaults.noise),
+          QStringLiteral("SIGMA"), number(defaults.noise) },
+        { QStringLiteral("compress"),
+          QStringLiteral("Deflate-compress the TIFF slices (small on disk, slower to decode).") },
+        { QStringLiteral("stack"),
+          QStringLiteral("Write all slices as the pages of one TIFF file, images/stack.tif.") },
         { QStringLiteral("tracks-only"), QStringLiteral("Write only the track files.") },
         { QStringLiteral("images-only"), QStringLiteral("Write only the images.") },
     });
@@ -135,9 +146,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     if (!options.tracksOnly)
-        out << "Images: " << result.imageFiles << " slices of " << options.width << " x "
-            << options.height << " (" << SampleFormatName(options.format) << ") in "
-            << result.imageDirectory << '\n';
+        out << "Images: " << options.slices << " slices of " << options.width << " x "
+            << options.height << " (" << SampleFormatName(options.format)
+            << (options.compress ? ", deflate" : "") << ") in "
+            << (options.stack ? result.imageDirectory + QStringLiteral("/stack.tif")
+                              : result.imageDirectory)
+            << '\n';
     if (!options.imagesOnly) {
         out << "Non-error tracks: " << result.normalTracks << " in " << result.trackFiles
             << " files in " << result.normalDirectory << '\n';

@@ -1,13 +1,13 @@
 #include "view/imagesequence.h"
 
-#include "model/parallelinorder.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent>
 #include <algorithm>
-#include <array>
 #include <limits>
 #include <sys/resource.h>
 
@@ -16,6 +16,8 @@ namespace ImageSequence {
 namespace {
 
     constexpr qint64 unlimited = std::numeric_limits<qint64>::max();
+    constexpr qint64 kMiB = 1024 * 1024;
+    constexpr qint64 kGiB = 1024 * kMiB;
     qint64 availableOverride = -1;
 
     // The display window of a 16-bit sequence: values at or below lo draw black,
@@ -26,12 +28,11 @@ namespace {
         quint16 hi = 65535;
     };
 
-    bool IsWide(const QImage &image) { return image.format() == QImage::Format_Grayscale16; }
-
-    // One window for the whole sequence, from one histogram over every 16-bit
-    // slice: per-slice windows would make neighbouring slices flicker in
-    // brightness while stepping. The 0.1 % tails are cut so that a few hot or dead
-    // pixels do not squeeze the rest of the data into a handful of grey levels.
+    // One window for the whole sequence, from one histogram over the 16-bit
+    // slices: per-slice windows would make neighbouring slices flicker in
+    // brightness while stepping. The 0.1 % tails are cut so that a few hot or
+    // dead pixels do not squeeze the rest of the data into a handful of grey
+    // levels.
     using Histogram = std::vector<quint64>;
 
     // Adds the values of a 16-bit slice to histogram (65536 bins).
@@ -80,51 +81,20 @@ namespace {
         return window;
     }
 
-    // Replaces a 16-bit slice by its 8-bit display image. If the smaller image
-    // cannot be allocated the slice stays as it was: it still draws, only flatter.
-    void ApplyDisplayWindow(QImage &image, const std::array<uchar, 65536> &table)
+    std::shared_ptr<DisplayTable> TableFor(const DisplayWindow &window)
     {
-        QImage display(image.size(), QImage::Format_Grayscale8);
-        if (display.isNull())
-            return;
-        display.setDotsPerMeterX(image.dotsPerMeterX());
-        display.setDotsPerMeterY(image.dotsPerMeterY());
-        const int width = image.width();
-        for (int y = 0; y < image.height(); ++y) {
-            const auto *in = reinterpret_cast<const quint16 *>(image.constScanLine(y));
-            uchar *out = display.scanLine(y);
-            for (int x = 0; x < width; ++x)
-                out[x] = table[in[x]];
-        }
-        image = std::move(display);
-    }
-
-    void ConvertWideSlices(std::vector<QImage> &images, const Histogram &histogram)
-    {
-        if (std::none_of(images.begin(), images.end(), IsWide))
-            return;
-        const DisplayWindow window = FindDisplayWindow(histogram);
-        std::array<uchar, 65536> table;
+        auto table = std::make_shared<DisplayTable>();
         const double scale = 255.0 / (window.hi - window.lo);
         for (int value = 0; value < 65536; ++value) {
+            uchar &gray = (*table)[static_cast<size_t>(value)];
             if (value <= window.lo)
-                table[static_cast<size_t>(value)] = 0;
+                gray = 0;
             else if (value >= window.hi)
-                table[static_cast<size_t>(value)] = 255;
+                gray = 255;
             else
-                table[static_cast<size_t>(value)]
-                    = static_cast<uchar>((value - window.lo) * scale + 0.5);
+                gray = static_cast<uchar>((value - window.lo) * scale + 0.5);
         }
-        // Each helper narrows slices of its own; the vector itself is not
-        // resized meanwhile.
-        const std::function<int(int)> narrow = [&images, &table](int i) {
-            QImage &image = images[static_cast<size_t>(i)];
-            if (IsWide(image))
-                ApplyDisplayWindow(image, table);
-            return i;
-        };
-        ParallelInOrder<int>(static_cast<int>(images.size()), narrow,
-                             [](int, int &) { return true; });
+        return table;
     }
 
     // Bytes of a QImage of that size and format (lines padded to 32 bits).
@@ -133,6 +103,41 @@ namespace {
         const qint64 bits = QImage::toPixelFormat(format).bitsPerPixel();
         const qint64 bytesPerLine = (size.width() * bits + 31) / 32 * 4;
         return bytesPerLine * size.height();
+    }
+
+    // A format the header does not announce is taken as the common 32-bit decode.
+    QImage::Format DecodedFormat(const SliceInfo &slice)
+    {
+        return slice.format == QImage::Format_Invalid ? QImage::Format_ARGB32 : slice.format;
+    }
+
+    // The decoding buffer of a helper thread, reused from slice to slice: a
+    // fresh allocation per slice costs more in page faults than many decodes.
+    QImage &HelperBuffer()
+    {
+        thread_local QImage raw;
+        return raw;
+    }
+
+    // The slices of one file. Only TIFF pages count as slices: the frames of an
+    // animated image are not cross-sections.
+    std::vector<SliceInfo> FileSlices(const QString &path)
+    {
+        QImageReader reader(path);
+        const int pages = reader.format() == "tiff" ? std::max(1, reader.imageCount()) : 1;
+        std::vector<SliceInfo> slices;
+        slices.reserve(static_cast<size_t>(pages));
+        bool readable = true;
+        for (int page = 0; page < pages; ++page) {
+            SliceInfo slice { path, page, pages, {}, QImage::Format_Invalid };
+            readable = readable && (page == 0 || reader.jumpToImage(page));
+            if (readable) {
+                slice.size = reader.size();
+                slice.format = reader.imageFormat();
+            }
+            slices.push_back(std::move(slice));
+        }
+        return slices;
     }
 
     qint64 ReadNumber(const QString &path)
@@ -254,79 +259,157 @@ namespace {
 
 } // namespace
 
+std::vector<SliceInfo> ReadHeaders(const QStringList &files)
+{
+    const QList<std::vector<SliceInfo>> perFile
+        = QtConcurrent::blockingMapped<QList<std::vector<SliceInfo>>>(Helpers(), files, FileSlices);
+    std::vector<SliceInfo> slices;
+    for (const std::vector<SliceInfo> &file : perFile)
+        slices.insert(slices.end(), file.begin(), file.end());
+    return slices;
+}
+
+std::vector<int> ContrastSample(const std::vector<SliceInfo> &slices, int limit)
+{
+    std::vector<int> wide;
+    for (size_t i = 0; i < slices.size(); ++i) {
+        if (slices[i].format == QImage::Format_Grayscale16)
+            wide.push_back(static_cast<int>(i));
+    }
+    if (static_cast<int>(wide.size()) <= limit || limit < 2)
+        return wide;
+    std::vector<int> sample;
+    const double spacing = (wide.size() - 1) / static_cast<double>(limit - 1);
+    for (int k = 0; k < limit; ++k)
+        sample.push_back(wide[static_cast<size_t>(std::lround(k * spacing))]);
+    return sample;
+}
+
+std::shared_ptr<const DisplayTable> SampleDisplayTable(const std::vector<SliceInfo> &slices,
+                                                       const std::vector<int> &sample)
+{
+    // Each helper counts its slice into a histogram of its own; the pixels are
+    // not kept (the slice is decoded again when it is needed), so the sample
+    // holds no more than one slice per helper however large the stack.
+    const auto count = [&slices](int index) {
+        QImage &raw = HelperBuffer();
+        Histogram histogram;
+        if (DecodeSlice(slices[static_cast<size_t>(index)], raw) && IsWide(raw)) {
+            histogram.assign(65536, 0);
+            CountValues(raw, histogram);
+        }
+        return histogram;
+    };
+    const auto add = [](Histogram &total, const Histogram &histogram) {
+        if (total.empty())
+            total.assign(65536, 0);
+        for (size_t value = 0; value < histogram.size(); ++value)
+            total[value] += histogram[value];
+    };
+    const Histogram histogram = QtConcurrent::blockingMappedReduced<Histogram>(
+        Helpers(), sample, count, add, QtConcurrent::UnorderedReduce);
+    return TableFor(histogram.empty() ? DisplayWindow() : FindDisplayWindow(histogram));
+}
+
+bool IsWide(const QImage &image) { return image.format() == QImage::Format_Grayscale16; }
+
+bool DecodeSlice(const SliceInfo &slice, QImage &raw)
+{
+    QImageReader reader(slice.path);
+    if (slice.page > 0 && !reader.jumpToImage(slice.page))
+        return false;
+    return reader.read(&raw);
+}
+
+Decoded DecodeDisplay(const SliceInfo &slice, QImage &raw, const DisplayTable &table, QImage spare)
+{
+    Decoded decoded;
+    if (!DecodeSlice(slice, raw)) {
+        raw = QImage();
+        return decoded;
+    }
+    if (!IsWide(raw)) {
+        decoded.display = std::exchange(raw, QImage());
+        return decoded;
+    }
+    decoded.wide = true;
+    QImage &display = decoded.display;
+    if (spare.size() == raw.size() && spare.format() == QImage::Format_Grayscale8
+        && spare.isDetached())
+        display = std::move(spare);
+    else
+        display = QImage(raw.size(), QImage::Format_Grayscale8);
+    if (display.isNull())
+        return decoded;
+    // The 8-bit images halve the memory of a 16-bit stack and draw without the
+    // toolkit's per-paint conversion. Nothing is ever written from them.
+    display.setDotsPerMeterX(raw.dotsPerMeterX());
+    display.setDotsPerMeterY(raw.dotsPerMeterY());
+    const int width = raw.width();
+    for (int y = 0; y < raw.height(); ++y) {
+        const auto *in = reinterpret_cast<const quint16 *>(raw.constScanLine(y));
+        uchar *out = display.scanLine(y);
+        for (int x = 0; x < width; ++x)
+            out[x] = table[in[x]];
+    }
+    return decoded;
+}
+
+Decoded DecodeOnHelper(const SliceInfo &slice, const DisplayTable &table, QImage spare)
+{
+    return DecodeDisplay(slice, HelperBuffer(), table, std::move(spare));
+}
+
+qint64 DisplayBytes(const SliceInfo &slice)
+{
+    if (!slice.size.isValid())
+        return 0;
+    const QImage::Format format = DecodedFormat(slice);
+    return ImageBytes(slice.size,
+                      format == QImage::Format_Grayscale16 ? QImage::Format_Grayscale8 : format);
+}
+
+qint64 DecodeBytes(const SliceInfo &slice)
+{
+    if (!slice.size.isValid())
+        return 0;
+    const QImage::Format format = DecodedFormat(slice);
+    const qint64 decoded = ImageBytes(slice.size, format);
+    return format == QImage::Format_Grayscale16 ? decoded + DisplayBytes(slice) : decoded;
+}
+
+qint64 LargestDecodeBytes(const std::vector<SliceInfo> &slices)
+{
+    qint64 largest = 0;
+    for (const SliceInfo &slice : slices)
+        largest = std::max(largest, DecodeBytes(slice));
+    return largest;
+}
+
+void LimitDecoding(const std::vector<SliceInfo> &slices, qint64 fallbackBytes)
+{
+    // The reader counts at least 4 bytes a pixel.
+    qint64 largest = 0;
+    for (const SliceInfo &slice : slices) {
+        if (!slice.size.isValid())
+            continue;
+        const qint64 bits
+            = std::max(32, int(QImage::toPixelFormat(DecodedFormat(slice)).bitsPerPixel()));
+        largest = std::max(largest, qint64(slice.size.width()) * slice.size.height() * bits / 8);
+    }
+    if (largest == 0)
+        largest = fallbackBytes;
+    // 0 would switch the limit off.
+    const qint64 megabytes
+        = std::clamp<qint64>((largest + kMiB - 1) / kMiB, 1, std::numeric_limits<int>::max());
+    QImageReader::setAllocationLimit(static_cast<int>(megabytes));
+}
+
 void AllowLargeImages()
 {
-    // The reader counts at least 4 bytes a pixel, so 8 GiB by its count lets a
-    // 2 GiB 16-bit slice through. QT_IMAGEIO_MAXALLOC still overrides it.
-    static const bool done = [] {
-        QImageReader::setAllocationLimit(8192);
-        return true;
-    }();
-    Q_UNUSED(done);
-}
-
-bool Decode(const QStringList &files, std::vector<QImage> &images,
-            std::vector<unsigned int> &failed, const Progress &progress)
-{
-    AllowLargeImages();
-    images.clear();
-    images.reserve(static_cast<size_t>(files.size()));
-    const int total = static_cast<int>(files.size());
-
-    // Slices decode on helper threads, each counting its own 16-bit values;
-    // they join the sequence, the histogram and the progress in file order.
-    struct Slice
-    {
-        QImage image;
-        Histogram histogram;
-    };
-    const std::function<Slice(int)> decode = [&files](int i) {
-        Slice slice { QImage(files[i]), {} };
-        if (IsWide(slice.image)) {
-            slice.histogram.assign(65536, 0);
-            CountValues(slice.image, slice.histogram);
-        }
-        return slice;
-    };
-    Histogram histogram(65536, 0);
-    const std::function<bool(int, Slice &)> keep = [&](int i, Slice &slice) {
-        if (slice.image.isNull())
-            failed.push_back(static_cast<unsigned int>(i));
-        images.push_back(std::move(slice.image));
-        for (size_t value = 0; value < slice.histogram.size(); ++value)
-            histogram[value] += slice.histogram[value];
-        return !progress || progress(i + 1, total);
-    };
-    if (!ParallelInOrder(total, decode, keep))
-        return false;
-
-    // The window needs every slice, so 16-bit slices are narrowed only once
-    // all are in; the 8-bit images then halve the memory and draw without the
-    // toolkit's per-paint conversion. Nothing is ever written from them.
-    ConvertWideSlices(images, histogram);
-    return true;
-}
-
-qint64 EstimateBytes(const QStringList &files)
-{
-    // While loading, every slice is held as decoded (16-bit slices are narrowed
-    // only after the last one), and each helper thread decoding or narrowing
-    // needs room for one more slice. Once loaded the sequence needs less, so the peak decides.
-    qint64 decoded = 0;
-    qint64 largest = 0;
-    for (const QString &path : files) {
-        QImageReader reader(path);
-        const QSize size = reader.size();
-        if (!size.isValid())
-            continue; // cannot be decoded either: a failed file, held as a null image
-        QImage::Format format = reader.imageFormat();
-        if (format == QImage::Format_Invalid)
-            format = QImage::Format_ARGB32; // unknown: assume the common 32-bit decode
-        const qint64 bytes = ImageBytes(size, format);
-        decoded += bytes;
-        largest = std::max(largest, bytes);
-    }
-    return decoded + LoadThreads() * largest;
+    // 8 GiB by the reader's count lets a 2 GiB 16-bit slice through.
+    // QT_IMAGEIO_MAXALLOC still overrides it.
+    QImageReader::setAllocationLimit(8192);
 }
 
 qint64 AvailableBytes()
@@ -337,5 +420,35 @@ qint64 AvailableBytes()
 }
 
 void SetAvailableBytesOverride(qint64 bytes) { availableOverride = bytes; }
+
+qint64 CacheBudget(qint64 available)
+{
+    const QByteArray setting = qgetenv("STRANDSIGHT_CACHE_MB").trimmed();
+    if (!setting.isEmpty()) {
+        bool ok = false;
+        const qint64 megabytes = setting.toLongLong(&ok);
+        if (ok && megabytes >= 0 && megabytes < unlimited / kMiB)
+            return megabytes * kMiB;
+        qWarning("STRANDSIGHT_CACHE_MB=%s is not a number of megabytes; the default applies.",
+                 setting.constData());
+    }
+    // The gigabyte is left to the rest of the program and the machine; on a
+    // small machine a quarter of what is free still spares most slice decodes.
+    return std::max(available - kGiB, available / 4);
+}
+
+int HelperThreads() { return std::clamp(QThread::idealThreadCount(), 1, 4); }
+
+QThreadPool *Helpers()
+{
+    // Destroyed at exit after waiting for the slices still being decoded.
+    static QThreadPool pool;
+    static const bool sized = [] {
+        pool.setMaxThreadCount(HelperThreads());
+        return true;
+    }();
+    Q_UNUSED(sized);
+    return &pool;
+}
 
 } // namespace ImageSequence

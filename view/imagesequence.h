@@ -1,38 +1,98 @@
 #pragma once
 
 #include <QImage>
+#include <QSize>
+#include <QString>
 #include <QStringList>
-#include <functional>
+#include <array>
+#include <memory>
 #include <vector>
 
-// Decoding an image sequence for display. Every slice is decoded once, at load,
-// and kept in memory; files that cannot be decoded become null images at their
-// place so that image index and file position always agree.
+class QThreadPool;
+
+// What it takes to show one slice of an image sequence: reading the headers of
+// the chosen files (a multi-page TIFF gives one slice per page), the one
+// contrast window of a 16-bit stack, decoding a slice into its display image,
+// and the memory figures that decide how many slices can be held.
 namespace ImageSequence {
 
-// Called after each file with the number done and the total; returning false
-// cancels the load.
-using Progress = std::function<bool(int done, int total)>;
+// One slice as its file's header describes it; nothing is decoded.
+struct SliceInfo
+{
+    QString path;
+    int page = 0; // page of a multi-page TIFF, else 0
+    int pages = 1; // pages of its file
+    QSize size; // invalid when the header does not tell
+    QImage::Format format = QImage::Format_Invalid; // as the header announces it, if it does
+};
 
-// Qt refuses by default to decode images above 128 MB; large microscope slices
-// exceed that. Raises the limit once; harmless to call again.
+// The slices of files, in the given order and each file's pages in page order.
+// Headers are read on helper threads. A file whose header cannot be read is
+// still one slice (of unknown size), so that every file keeps a place.
+std::vector<SliceInfo> ReadHeaders(const QStringList &files);
+
+// Gray level of every 16-bit value: one table for the whole stack, so the same
+// raw value draws the same grey on every slice.
+using DisplayTable = std::array<uchar, 65536>;
+
+// The table of a 16-bit stack from the slices at sample (indexes into slices):
+// the 0.1 % darkest values draw black and the 0.1 % brightest white. Decodes
+// the sample on helper threads, one slice per helper at a time.
+std::shared_ptr<const DisplayTable> SampleDisplayTable(const std::vector<SliceInfo> &slices,
+                                                       const std::vector<int> &sample);
+// At most limit slices, evenly spaced over the 16-bit slices (by header), the
+// first and the last included; all of them when there are no more than limit.
+std::vector<int> ContrastSample(const std::vector<SliceInfo> &slices, int limit = 32);
+
+bool IsWide(const QImage &image);
+// Decodes slice into raw, reusing raw's pixels when size and format match.
+bool DecodeSlice(const SliceInfo &slice, QImage &raw);
+
+// A decoded slice as it is drawn: 16-bit slices narrowed to 8 bits (wide),
+// any other slice as it decoded. display is null when decoding failed.
+struct Decoded
+{
+    QImage display;
+    bool wide = false;
+};
+// Decodes slice with raw as the decoding buffer: a 16-bit slice stays in it,
+// with its raw values, while its narrowed copy (written into spare when that
+// has the right size and format and no other user) is returned; any other
+// slice is handed over and raw is left empty.
+Decoded DecodeDisplay(const SliceInfo &slice, QImage &raw, const DisplayTable &table,
+                      QImage spare = {});
+// The same on a thread of Helpers(), with that thread's own buffer, so that
+// a helper decoding slice after slice allocates its raw pixels only once.
+Decoded DecodeOnHelper(const SliceInfo &slice, const DisplayTable &table, QImage spare = {});
+
+// Bytes of the display image of slice, and what holding it costs at most
+// while it is decoded (raw and display image together); from the header.
+qint64 DisplayBytes(const SliceInfo &slice);
+qint64 DecodeBytes(const SliceInfo &slice);
+// The largest DecodeBytes of slices whose size the header tells; 0 if none.
+qint64 LargestDecodeBytes(const std::vector<SliceInfo> &slices);
+
+// Qt's image reader refuses images above an allocation limit, one for the
+// whole process. Decoding a sequence is held to its largest slice by header,
+// so a file that decodes far larger than it announces (a GIF's logical
+// screen) fails instead of taking the memory; when no header tells a size, to
+// fallbackBytes.
+void LimitDecoding(const std::vector<SliceInfo> &slices, qint64 fallbackBytes);
+// Lifts Qt's default limit of 128 MB (at 4 bytes a pixel), which large
+// microscope slices exceed, until a sequence sets its own.
 void AllowLargeImages();
-
-// Decodes files in order into images (replacing its content) and appends the
-// positions of undecodable files to failed. 16-bit grayscale slices come back
-// as 8-bit display images, all stretched by one window taken from the whole
-// sequence; other slices are as the file decodes. Returns false, with images and
-// failed unspecified, if progress cancelled.
-bool Decode(const QStringList &files, std::vector<QImage> &images,
-            std::vector<unsigned int> &failed, const Progress &progress = {});
-
-// Bytes the sequence will need while it loads and once held (display
-// conversion included), from the files' headers only; nothing is decoded.
-qint64 EstimateBytes(const QStringList &files);
 
 // Memory the machine can give the program now. Tests lower it with
 // SetAvailableBytesOverride (a negative value restores the real figure).
 qint64 AvailableBytes();
 void SetAvailableBytesOverride(qint64 bytes);
+// Bytes of display images a sequence may hold: STRANDSIGHT_CACHE_MB when set,
+// else available less 1 GiB (at least a quarter of available).
+qint64 CacheBudget(qint64 available);
+
+// The threads that read headers and decode slices: the cores there are, at
+// most four (each one holds a slice or two in memory while it works).
+int HelperThreads();
+QThreadPool *Helpers();
 
 } // namespace ImageSequence

@@ -2,10 +2,9 @@
 
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
-#include "view/imagesequence.h"
 #include "view/markerlayer.h"
+#include "view/sliceloader.h"
 
-#include <QFileInfo>
 #include <QGraphicsSceneMouseEvent>
 #include <QGraphicsView>
 #include <QPainter>
@@ -14,6 +13,7 @@
 
 TrackScene::TrackScene(QObject *parent)
     : QGraphicsScene(parent)
+    , images(new SliceLoader(this))
     , pi(4.0 * std::atan(1.0))
     , backgroundColor(QStringLiteral("white"))
     , star(ErrorFiber::StarOutline(pi))
@@ -23,6 +23,7 @@ TrackScene::TrackScene(QObject *parent)
     // and rebuilt for each of them, so the scene keeps none.
     setItemIndexMethod(QGraphicsScene::NoIndex);
     connect(this, &QGraphicsScene::selectionChanged, this, &TrackScene::RepaintMarkers);
+    connect(images, &SliceLoader::RawValuesReady, this, &TrackScene::PixelValuesReady);
 }
 
 TrackScene::~TrackScene()
@@ -34,39 +35,61 @@ TrackScene::~TrackScene()
 
 void TrackScene::LoadImages(const QStringList &files, std::vector<unsigned int> &failed)
 {
-    std::vector<QImage> decoded;
-    ImageSequence::Decode(files, decoded, failed);
-    QStringList names;
-    for (const QString &file : files)
-        names << QFileInfo(file).fileName();
-    SetImages(std::move(decoded), names);
+    std::vector<ImageSequence::SliceInfo> slices = ImageSequence::ReadHeaders(files);
+    OpenImages(std::move(slices), ImageSequence::AvailableBytes() + images->HeldBytes());
+    const std::vector<unsigned int> undecoded = images->Finish();
+    failed.insert(failed.end(), undecoded.begin(), undecoded.end());
+}
+
+void TrackScene::OpenImages(std::vector<ImageSequence::SliceInfo> slices, qint64 available)
+{
+    // The decoding limit is one for the whole process: no helper may still be
+    // decoding a slice of the old sequence when it changes.
+    images->Stop();
+    ImageSequence::LimitDecoding(slices, available);
+    images->Open(std::move(slices), ImageSequence::CacheBudget(available));
+    ShowFirstImage();
 }
 
 void TrackScene::SetImages(std::vector<QImage> decoded, QStringList names)
 {
-    images = std::move(decoded);
-    sliceNames = std::move(names);
-    imageCount = static_cast<int>(images.size());
+    images->OpenDecoded(std::move(decoded), std::move(names));
+    ShowFirstImage();
+}
+
+void TrackScene::ShowFirstImage()
+{
+    imageCount = images->Count();
+    shown = QImage();
+    ownSceneRect = false;
     if (imageCount == 0) {
         currentImage = -1;
+        update();
         return;
     }
-    currentImage = 0;
-    const QImage &first = images.front();
-    setSceneRect(0.0, 0.0, first.width(), first.height());
+    SwitchImage(0);
     for (QGraphicsView *view : views())
         view->fitInView(sceneRect(), Qt::IgnoreAspectRatio);
-    MoveMarkersTo(0);
 }
 
 void TrackScene::SwitchImage(int image)
 {
     if (image < 0 || image >= imageCount)
         return;
-    const QImage &shown = images[static_cast<size_t>(image)];
-    setSceneRect(0.0, 0.0, static_cast<double>(shown.width()), static_cast<double>(shown.height()));
+    shown = images->Show(image);
+    QSize size = shown.size();
+    // A slice that cannot be decoded keeps the rectangle of the one before:
+    // an empty rectangle would hand the scene back to Qt's automatic one (the
+    // markers' bounding box) and the view would jump in scale.
+    if (size.isEmpty() && !ownSceneRect)
+        size = images->SequenceSize();
+    if (!size.isEmpty()) {
+        setSceneRect(0.0, 0.0, size.width(), size.height());
+        ownSceneRect = true;
+    }
     currentImage = image;
     MoveMarkersTo(image);
+    update();
 }
 
 void TrackScene::MoveMarkersTo(int image)
@@ -82,13 +105,24 @@ void TrackScene::MoveMarkersTo(int image)
 
 bool TrackScene::HasImages() const { return imageCount > 0; }
 
-QString TrackScene::SliceName(int image) const { return sliceNames.value(image); }
+QString TrackScene::SliceName(int image) const { return images->Name(image); }
 
 QString TrackScene::PixelValueText(int image, QPoint pixel) const
 {
     if (image < 0 || image >= imageCount)
         return {};
-    const QImage &slice = images[static_cast<size_t>(image)];
+    const QImage slice = image == currentImage ? shown : images->Held(image);
+    const QSize size = slice.isNull() ? images->HeaderSize(image) : slice.size();
+    if (!QRect(QPoint(0, 0), size).contains(pixel))
+        return {};
+    if (images->IsWide(image)) {
+        // The display image is narrowed; the raw values come from the file.
+        const QImage raw = images->RawValues(image);
+        if (!raw.valid(pixel))
+            return {};
+        const auto *line = reinterpret_cast<const quint16 *>(raw.constScanLine(pixel.y()));
+        return QString::number(line[pixel.x()]);
+    }
     if (!slice.valid(pixel))
         return {};
     const QRgb rgb = slice.pixel(pixel);
@@ -100,7 +134,8 @@ QString TrackScene::PixelValueText(int image, QPoint pixel) const
 void TrackScene::drawBackground(QPainter *painter, const QRectF &)
 {
     if (currentImage >= 0 && currentImage < imageCount) {
-        painter->drawImage(sceneRect(), images[static_cast<size_t>(currentImage)]);
+        if (!shown.isNull())
+            painter->drawImage(sceneRect(), shown);
         return;
     }
     painter->setBrush(QBrush(backgroundColor, Qt::SolidPattern));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/tracktypes.h"
+#include "view/imagesequence.h"
 
 #include <QColor>
 #include <QGraphicsScene>
@@ -15,10 +16,11 @@ class Fiber;
 class NormalFiber;
 class ErrorFiber;
 class MarkerLayer;
+class SliceLoader;
 
-// The one scene of the program: the decoded image sequence painted as
-// background, one marker per track kept at its point on the current image, and
-// the point-placing half of creating a track by hand.
+// The one scene of the program: the image sequence with its current slice
+// painted as background, one marker per track kept at its point on the current
+// image, and the point-placing half of creating a track by hand.
 class TrackScene : public QGraphicsScene
 {
     Q_OBJECT
@@ -27,20 +29,28 @@ public:
     explicit TrackScene(QObject *parent = nullptr);
     ~TrackScene() override;
 
-    // Replaces the sequence by decoding files (in the given order); positions of
-    // files that could not be decoded are appended to failed.
+    // Replaces the sequence by the files' slices (in the given order) and
+    // decodes them all before returning; positions of slices that could not
+    // be decoded are appended to failed.
     void LoadImages(const QStringList &files, std::vector<unsigned int> &failed);
+    // Replaces the sequence by slices whose headers have been read: image 0 is
+    // shown on return and the rest is decoded behind the window, holding at
+    // most what the budget for available bytes allows.
+    void OpenImages(std::vector<ImageSequence::SliceInfo> slices, qint64 available);
     // Replaces the sequence by already decoded images (null entries allowed),
     // makes image 0 current and moves every marker to it.
     // names are the slices' names as SliceName gives them (may be empty).
     void SetImages(std::vector<QImage> decoded, QStringList names = {});
+    // Shows image, decoded on the spot when it is not held, with every
+    // marker at its point there; an index outside the sequence is ignored.
     void SwitchImage(int image);
     bool HasImages() const;
 
     // What the view window's status bar shows about a slice: its name (the
     // file name, and the page of a multi-page file), and the value of one of
     // its pixels (the raw value of a 16-bit stack, the grey or RGB value
-    // otherwise; empty outside the slice or while the value is not known).
+    // otherwise; empty outside the slice or while the value is not known:
+    // PixelValuesReady follows once it is).
     QString SliceName(int image) const;
     QString PixelValueText(int image, QPoint pixel) const;
 
@@ -91,7 +101,9 @@ public:
     // Read access for the windows and the tests.
     int CurrentImage() const { return currentImage; }
     int ImageCount() const { return imageCount; }
-    const std::vector<QImage> &Images() const { return images; }
+    SliceLoader *ImageLoader() const { return images; }
+    // The display image of the current slice (null when it cannot be decoded).
+    const QImage &ShownImage() const { return shown; }
     const std::vector<NormalFiber *> &NormalFibers() const { return normalFibers; }
     const std::vector<ErrorFiber *> &ErrorFibers() const { return errorFibers; }
     bool IsCreating() const { return creating; }
@@ -119,12 +131,14 @@ protected:
     void drawForeground(QPainter *painter, const QRectF &rect) override;
 
 private:
+    void ShowFirstImage();
     void MoveMarkersTo(int image);
     bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
     void ApplyMarkerShape(NormalFiber *marker) const;
 
-    std::vector<QImage> images;
-    QStringList sliceNames;
+    SliceLoader *images;
+    QImage shown;
+    bool ownSceneRect = false;
     std::vector<NormalFiber *> normalFibers;
     std::vector<ErrorFiber *> errorFibers;
     NormalFiber *newFiber = nullptr;

@@ -1,0 +1,103 @@
+#include "review/commandline.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+const QString kImages = QStringLiteral("images");
+const QString kNonError = QStringLiteral("non-error");
+const QString kError = QStringLiteral("error");
+
+QString Translate(const char *text) { return QCoreApplication::translate("CommandLine", text); }
+
+} // namespace
+
+CommandLine::CommandLine(const QStringList &arguments)
+{
+    parser.setApplicationDescription(Translate(
+        "Reviews fibre tracks through a stack of image cross-sections.\n\n"
+        "Each option takes one or more paths, up to the next option, and may be repeated. "
+        "A path is a file or a folder; a folder stands for every file in it that the load "
+        "dialog offers (*.tif *.tiff *.jpg *.png for images, *.txt for tracks). "
+        "The files of each option are ordered by name, as a selection in the dialog. "
+        "Write a path that starts with '-' as ./-name."));
+    // Not addHelpOption(): its --help-all is only answered by process(), which
+    // exits with its own code.
+    const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") },
+                                  Translate("Displays this help."));
+    parser.addOption(help);
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addOptions({
+        { kImages, Translate("Load these files as the image sequence."),
+          QStringLiteral("PATH...") },
+        { kNonError, Translate("Load these track files as the non-error tracks."),
+          QStringLiteral("PATH...") },
+        { kError, Translate("Load these track files as the error tracks."),
+          QStringLiteral("PATH...") },
+    });
+
+    QStringList grouped;
+    if (!Group(arguments, grouped)) {
+        request = Mistake;
+        return;
+    }
+    if (!parser.parse(grouped)) {
+        request = Mistake;
+        mistake = parser.errorText();
+    } else if (parser.isSet(help)) {
+        request = Help;
+    } else if (parser.isSet(version)) {
+        request = Version;
+    } else if (!parser.positionalArguments().isEmpty()) {
+        request = Mistake;
+        mistake = Translate("\"%1\" follows no option: put paths after --images, --non-error "
+                            "or --error.")
+                      .arg(parser.positionalArguments().first());
+    } else {
+        images = parser.values(kImages);
+        nonError = parser.values(kNonError);
+        error = parser.values(kError);
+    }
+}
+
+// The parser takes one value per option: every path is handed to it as an
+// "--option=path" of its own (which also keeps a path starting with '-' a
+// value). An option with no path before the next option is a mistake here:
+// the parser would take that option for its value.
+bool CommandLine::Group(const QStringList &arguments, QStringList &grouped)
+{
+    QString option;
+    bool optionHasPath = false;
+    auto missingPath = [&] {
+        mistake = Translate("Missing value after '--%1'.").arg(option);
+        return false;
+    };
+    grouped << arguments.value(0);
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument.startsWith(QLatin1Char('-')) && argument != QLatin1String("-")) {
+            if (!option.isEmpty() && !optionHasPath)
+                return missingPath();
+            option.clear();
+            const QString name = argument.mid(2).section(QLatin1Char('='), 0, 0);
+            if (argument.startsWith(QLatin1String("--"))
+                && (name == kImages || name == kNonError || name == kError)) {
+                option = name;
+                optionHasPath = argument.contains(QLatin1Char('='));
+            }
+            if (option.isEmpty() || optionHasPath)
+                grouped << argument;
+            continue;
+        }
+        if (option.isEmpty()) {
+            grouped << argument;
+        } else {
+            grouped << QStringLiteral("--%1=%2").arg(option, argument);
+            optionHasPath = true;
+        }
+    }
+    if (!option.isEmpty() && !optionHasPath)
+        return missingPath();
+    return true;
+}
+
+QString CommandLine::Usage() const { return parser.helpText(); }

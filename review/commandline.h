@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+// What the program is asked on its command line:
+//   strandsight [--images PATH...] [--non-error PATH...] [--error PATH...]
+// Every argument up to the next option is a path of the option before it, and
+// options may be repeated, so a shell glob (--images slices/*.tif) works as
+// typed. Qt's own options (-style, -platform ...) are gone by the time the
+// arguments get here: QApplication takes them out.
+class CommandLine
+{
+public:
+    enum Request { Open, Help, Version, Mistake };
+
+    // arguments as QCoreApplication::arguments() gives them, the program first.
+    explicit CommandLine(const QStringList &arguments);
+
+    Request request = Open;
+    QStringList images;
+    QStringList nonError;
+    QStringList error;
+    QString mistake; // what was wrong, for Mistake
+
+    // The help text, "Usage: ..." first; needs the application object.
+    QString Usage() const;
+
+private:
+    bool Group(const QStringList &arguments, QStringList &grouped);
+
+    QCommandLineParser parser;
+};

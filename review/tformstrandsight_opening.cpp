@@ -1,0 +1,103 @@
+#include "review/tformstrandsight.h"
+
+#include "dialogs/tracktypedialog.h"
+#include "view/tformtrackview.h"
+
+#include <QDropEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
+
+void TFormStrandsight::OpenPaths(const QStringList &images, const QStringList &nonError,
+                                 const QStringList &error)
+{
+    QStringList files;
+    if (!images.isEmpty() && ExpandOrReport(images, LoadKind::Images, files))
+        LoadImageFiles(files);
+    if (!nonError.isEmpty() && ExpandOrReport(nonError, LoadKind::Tracks, files))
+        LoadTrackSet(files, false);
+    if (!error.isEmpty() && ExpandOrReport(error, LoadKind::Tracks, files))
+        LoadTrackSet(files, true);
+}
+
+// One missing file stops the whole kind, as in the dialogs: loading the rest
+// would shift every later file to the wrong image.
+bool TFormStrandsight::ExpandOrReport(const QStringList &paths, LoadKind kind, QStringList &files)
+{
+    QString missing;
+    if (ExpandLoadPaths(paths, kind, files, missing))
+        return true;
+    QMessageBox::critical(this, tr("Error"), tr("Could not load \"%1\".").arg(missing));
+    return false;
+}
+
+// Widgets inside a window that take drops of their own (the graphics view)
+// would see a drag before the window does, so they are watched as well.
+void TFormStrandsight::AcceptFileDrops(QWidget *window)
+{
+    window->setAcceptDrops(true);
+    window->installEventFilter(this);
+    for (QWidget *child : window->findChildren<QWidget *>()) {
+        if (child->acceptDrops())
+            child->installEventFilter(this);
+    }
+}
+
+bool TFormStrandsight::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return QMainWindow::eventFilter(watched, event);
+    auto *drop = static_cast<QDropEvent *>(event);
+    const QMimeData *data = drop->mimeData();
+    if (!data || !data->hasUrls())
+        return QMainWindow::eventFilter(watched, event);
+
+    if (type == QEvent::DragEnter) {
+        // Read once here, not on every move: a folder may hold thousands of files.
+        QStringList paths;
+        bool local = true;
+        for (const QUrl &url : data->urls()) {
+            local = local && url.isLocalFile();
+            paths << url.toLocalFile();
+        }
+        // Copy only: a source that was told "moved" could delete the user's files.
+        dropLoadable = local && (drop->possibleActions() & Qt::CopyAction)
+            && DropSelection(paths, dropKind, dropFiles);
+    }
+    // Files are this window's business whatever widget they are over: those
+    // it refuses are refused here, not offered to the widget.
+    drop->setDropAction(Qt::CopyAction);
+    drop->setAccepted(dropLoadable);
+    if (type == QEvent::Drop) {
+        if (dropLoadable) {
+            // After the drop has returned: the program that the files came
+            // from waits for it, and the kind prompt and the load take a while.
+            QWidget *window = static_cast<QWidget *>(watched)->window();
+            QMetaObject::invokeMethod(
+                this,
+                [this, window, kind = dropKind, files = dropFiles] {
+                    LoadDrop(window, kind, files);
+                },
+                Qt::QueuedConnection);
+        }
+        dropLoadable = false;
+    }
+    return true;
+}
+
+void TFormStrandsight::LoadDrop(QWidget *window, LoadKind kind, const QStringList &files)
+{
+    if (kind == LoadKind::Images) {
+        LoadImageFiles(files);
+        return;
+    }
+    // Both choices accept the prompt; the buttons say which one it was.
+    TrackTypeDialog prompt(window);
+    bool error = true;
+    connect(prompt.errorButton, &QPushButton::clicked, &prompt, [&error] { error = true; });
+    connect(prompt.nonErrorButton, &QPushButton::clicked, &prompt, [&error] { error = false; });
+    if (prompt.exec() == QDialog::Accepted)
+        LoadTrackSet(files, error);
+}
