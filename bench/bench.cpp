@@ -286,8 +286,7 @@ int StepsOurs(const QString &data, int reps, double zoom)
     SizeViewport(viewWindow, view, 800, 600);
     if (zoom > 0) {
         view->ShowActualPixels();
-        view->ZoomBy(zoom,
-                     QPointF(view->viewport()->width() / 2.0, view->viewport()->height() / 2.0));
+        view->ZoomBy(zoom, view->ViewportMiddle());
     }
     auto *slider = viewWindow->findChild<QSlider *>(QStringLiteral("hsImage"));
     const int count = viewWindow->ImageCount();

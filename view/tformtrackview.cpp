@@ -128,7 +128,7 @@ void TFormTrackView::wheelEvent(QWheelEvent *event)
         // About the cursor when it is over the image, else about the centre.
         QPointF anchor = view->viewport()->mapFrom(this, event->position());
         if (!QRectF(view->viewport()->rect()).contains(anchor))
-            anchor = QPointF(view->viewport()->width() / 2.0, view->viewport()->height() / 2.0);
+            anchor = view->ViewportMiddle();
         view->ZoomBy(std::pow(2.0, delta / (2.0 * kNotch)), anchor);
     } else if (event->modifiers() & Qt::ShiftModifier) {
         view->PanBy(QPoint(-qRound(delta / kNotch * view->viewport()->width() / 8.0), 0));

@@ -74,10 +74,14 @@ qreal TrackGraphicsView::FitLimit() const
     return std::max(across, down) * devicePixelRatioF();
 }
 
+QPointF TrackGraphicsView::ViewportMiddle() const
+{
+    return QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0);
+}
+
 QPointF TrackGraphicsView::ViewCentre() const
 {
-    return viewportTransform().inverted().map(
-        QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+    return viewportTransform().inverted().map(ViewportMiddle());
 }
 
 void TrackGraphicsView::FitToWindow()
@@ -101,7 +105,7 @@ void TrackGraphicsView::ZoomIn()
     const qreal from = fitted ? FitLimit() : zoom;
     const qreal to = std::min(StepAbove(from), kMaxZoom);
     if (to > from * (1.0 + kSameZoom))
-        SetZoom(to, QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+        SetZoom(to, ViewportMiddle());
 }
 
 void TrackGraphicsView::ZoomOut()
@@ -112,25 +116,30 @@ void TrackGraphicsView::ZoomOut()
     if (to <= FitLimit() * (1.0 + kSameZoom))
         FitToWindow();
     else
-        SetZoom(to, QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+        SetZoom(to, ViewportMiddle());
 }
 
 void TrackGraphicsView::ShowActualPixels()
 {
     if (HasImage())
-        SetZoom(1.0, QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+        SetZoom(1.0, ViewportMiddle());
 }
 
 void TrackGraphicsView::ZoomBy(qreal factor, QPointF anchor)
 {
-    if (!HasImage() || factor <= 0.0 || (fitted && factor <= 1.0))
+    if (!HasImage() || factor <= 0.0)
         return;
     const qreal from = fitted ? FitLimit() : zoom;
     const qreal to = std::min(from * factor, kMaxZoom);
-    if (factor < 1.0 && to <= FitLimit() * (1.0 + kSameZoom))
-        FitToWindow();
-    else if (std::abs(to - from) > from * kSameZoom || fitted)
-        SetZoom(to, anchor);
+    if (factor > 1.0) {
+        if (to > from * (1.0 + kSameZoom))
+            SetZoom(to, anchor);
+    } else if (!fitted) {
+        if (to <= FitLimit() * (1.0 + kSameZoom))
+            FitToWindow();
+        else
+            SetZoom(to, anchor);
+    }
 }
 
 void TrackGraphicsView::SetZoom(qreal newZoom, QPointF anchor)

@@ -41,6 +41,8 @@ public:
     void ZoomBy(qreal factor, QPointF anchor);
     // Scrolls the image by delta screen pixels (nothing in the fitted view).
     void PanBy(QPoint delta);
+    // The middle of the viewport, and the image point shown there.
+    QPointF ViewportMiddle() const;
     QPointF ViewCentre() const;
 
     // After the scene switched images: the fitted view fits the new image, a
