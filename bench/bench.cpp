@@ -5,12 +5,15 @@
 // is its own: the parent makes the data with the sample-data generator, starts
 // one child per scenario and variant, and collects what they print.
 
+#include "model/fiber.h"
+#include "model/normalfiber.h"
 #include "model/trackfile.h"
 #include "review/tformstrandsight.h"
 #include "tools/sampledata.h"
 #include "view/imagesequence.h"
 #include "view/sliceloader.h"
 #include "view/tformtrackview.h"
+#include "view/trackgraphicsview.h"
 #include "view/trackscene.h"
 
 #include <QApplication>
@@ -22,6 +25,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
@@ -270,14 +274,20 @@ int ImagesBaseline(const QString &data, int limit)
     return 0;
 }
 
-int StepsOurs(const QString &data, int reps)
+// zoom 0 is the fitted view; otherwise screen pixels per image pixel, about
+// the middle of the image (where most markers are off the screen).
+int StepsOurs(const QString &data, int reps, double zoom)
 {
     TFormStrandsight window;
     if (!LoadSet(window, data))
         return 2;
     TFormTrackView *viewWindow = window.ViewWindow();
-    QGraphicsView *view = ViewOf(window);
+    auto *view = viewWindow->findChild<TrackGraphicsView *>(QStringLiteral("graphicsView"));
     SizeViewport(viewWindow, view, 800, 600);
+    if (zoom > 0) {
+        view->ShowActualPixels();
+        view->ZoomBy(zoom, view->ViewportMiddle());
+    }
     auto *slider = viewWindow->findChild<QSlider *>(QStringLiteral("hsImage"));
     const int count = viewWindow->ImageCount();
     view->viewport()->repaint();
@@ -292,9 +302,57 @@ int StepsOurs(const QString &data, int reps)
         times.push_back(timer.nsecsElapsed() / 1e6);
     }
     Report(Median(times),
-           QStringLiteral("viewport=%1x%2")
+           QStringLiteral("viewport=%1x%2 zoom=%3")
                .arg(view->viewport()->width())
-               .arg(view->viewport()->height()));
+               .arg(view->viewport()->height())
+               .arg(view->ZoomX()));
+    return 0;
+}
+
+// Hovering: the pointer moves onto a marker, the track's path over the whole
+// sequence is drawn and the view repainted; then onto another marker.
+int HoverOurs(const QString &data, int reps)
+{
+    TFormStrandsight window;
+    if (!LoadSet(window, data)
+        || !window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/error")), true))
+        return 2;
+    TFormTrackView *viewWindow = window.ViewWindow();
+    QGraphicsView *view = ViewOf(window);
+    SizeViewport(viewWindow, view, 800, 600);
+    view->viewport()->repaint();
+    TrackScene *scene = viewWindow->scene;
+    const int images = viewWindow->ImageCount();
+    // Markers of tracks through every image, not covered by others.
+    std::vector<QPoint> targets;
+    for (const NormalFiber *marker : scene->NormalFibers()) {
+        if (targets.size() == 2)
+            break;
+        const QPoint at = view->mapFromScene(marker->pos());
+        if (marker->isVisible() && static_cast<int>(marker->points.size()) == images
+            && view->viewport()->rect().contains(at)
+            && scene->FiberAt(view->mapToScene(at), 0.0) == marker)
+            targets.push_back(at);
+    }
+    if (targets.size() < 2)
+        return 2;
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        const QPoint at = targets[static_cast<size_t>(r % 2)];
+        QElapsedTimer timer;
+        timer.start();
+        QMouseEvent move(QEvent::MouseMove, at, view->viewport()->mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(view->viewport(), &move);
+        view->viewport()->repaint();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (!scene->HoveredFiber())
+            return 2;
+    }
+    Report(Median(times),
+           QStringLiteral("markers=%1 images=%2")
+               .arg(scene->NormalFibers().size() + scene->ErrorFibers().size())
+               .arg(images));
     return 0;
 }
 
@@ -553,8 +611,13 @@ int RunChild(const QStringList &args)
         return ours ? ImagesOurs(data) : ImagesBaseline(data, 0);
     if (scenario == QLatin1String("stack"))
         return ours ? StackOurs(data) : ImagesBaseline(data, reps);
-    if (scenario == QLatin1String("steps"))
-        return ours ? StepsOurs(data, reps) : StepsBaseline(data, reps);
+    if (scenario == QLatin1String("steps")) {
+        if (variant == QLatin1String("zoom4"))
+            return StepsOurs(data, reps, 4.0);
+        return ours ? StepsOurs(data, reps, 0.0) : StepsBaseline(data, reps);
+    }
+    if (scenario == QLatin1String("hover"))
+        return HoverOurs(data, reps);
     if (scenario == QLatin1String("tracks"))
         return ours ? TracksOurs(data, reps) : TracksBaseline(data, reps);
     if (scenario == QLatin1String("save"))
@@ -652,7 +715,7 @@ bool MakeData(const QString &dir, SampleOptions options)
 
 int RunParent(int reps, bool quick, const QString &only)
 {
-    // Groups of rows: images, stack, steps, tracks (loading and saving).
+    // Groups of rows: images, stack, steps, hover, tracks (loading and saving).
     const auto wanted
         = [&only](const char *group) { return only.isEmpty() || only == QLatin1String(group); };
     QTemporaryDir temp;
@@ -812,6 +875,12 @@ int RunParent(int reps, bool quick, const QString &only)
         row(QStringLiteral("one slider step"), QStringLiteral("%1 tracks, 800x600 view").arg(count),
             ours, base, QStringLiteral("per step, repaint included"));
         if (count == stepTracks.last()) {
+            const Measure zoomed
+                = RunMeasure({ QStringLiteral("steps"), QStringLiteral("zoom4"), dir, stepReps });
+            row(QStringLiteral("one slider step"),
+                QStringLiteral("%1 tracks, 800x600 view at 4x zoom").arg(count), zoomed, ours,
+                QStringLiteral("per step, repaint included; baseline: the same at the fitted "
+                               "view"));
             for (const QString &what : { QStringLiteral("showhide"), QStringLiteral("showpick"),
                                          QStringLiteral("mask") }) {
                 const Measure m = RunMeasure({ QStringLiteral("visibility"), what, dir, repsText });
@@ -823,6 +892,27 @@ int RunParent(int reps, bool quick, const QString &only)
                     QStringLiteral("repaint included"));
             }
         }
+        QDir(dir).removeRecursively();
+    }
+
+    if (wanted("hover")) {
+        // The realistic review set: 300 full slices, 20,000 tracks through all of them.
+        SampleOptions dense;
+        dense.slices = quick ? 30 : 300;
+        dense.fibres = quick ? 2000 : 20000;
+        dense.width = dense.height = 2048;
+        dense.format = SampleOptions::Tiff16;
+        const QString dir = root + QStringLiteral("/dense");
+        if (!MakeData(dir, dense))
+            return 1;
+        const Measure hover = RunMeasure({ QStringLiteral("hover"), QStringLiteral("ours"), dir,
+                                           QString::number(std::max(reps * 6, 30)) });
+        row(QStringLiteral("hovering a marker"),
+            QStringLiteral("%1-image track, %2 tracks, 800x600 view")
+                .arg(dense.slices)
+                .arg(hover.extra.value(QStringLiteral("markers"))),
+            hover, Measure {},
+            QStringLiteral("tooltip's track found, path drawn, repaint included"));
         QDir(dir).removeRecursively();
     }
 
@@ -890,8 +980,8 @@ int main(int argc, char *argv[])
     QCommandLineOption childOption(QStringLiteral("child"),
                                    QStringLiteral("Internal: run one measurement."));
     QCommandLineOption onlyOption(QStringLiteral("only"),
-                                  QStringLiteral("Only one group of rows: images, stack, steps "
-                                                 "or tracks."),
+                                  QStringLiteral("Only one group of rows: images, stack, steps, "
+                                                 "hover or tracks."),
                                   QStringLiteral("group"));
     parser.addOptions({ repsOption, quickOption, onlyOption, childOption });
     parser.process(app);

@@ -4,11 +4,19 @@
 
 #include <QBrush>
 #include <QGraphicsItem>
+#include <QPen>
 #include <QPointF>
 
 // The marker behaviour shared by both kinds, written once over the graphics item
 // type. A marker is invisible while hidden, and otherwise shows itself at its
 // track's point on the current image, or not at all where the track has none.
+//
+// Markers do not paint themselves: the track scene draws all of them in one
+// pass (tens of thousands of items each painting, even from a cached picture,
+// cost several times a whole step). They stay items all the same, so that
+// selection, the rubber band and hit-testing work on their shapes as before.
+// Because an item without contents does not repaint the view when it moves or
+// hides, markers are changed through the scene, which repaints them.
 template <typename Item> class FiberMarker : public Fiber, public Item
 {
 public:
@@ -24,9 +32,6 @@ public:
         if (p)
             Item::setPos(QPointF(p->x, p->y));
         Item::setVisible(p != nullptr);
-        // No update() of its own: moving and showing repaint the old and the
-        // new place already, and an explicit update would throw away the
-        // marker's cached picture on every image step.
     }
 
     void SetCurrentImage(int image)
@@ -50,20 +55,18 @@ public:
     void ApplyColor()
     {
         Item::setBrush(QBrush(color, Qt::SolidPattern));
-        Item::update();
         Refresh();
     }
 
 protected:
-    // Called by the concrete marker once its item geometry exists: selectable
-    // only, and invisible and hidden until a show operation.
+    // Called by the concrete marker once its item geometry exists: selectable,
+    // drawn by the scene, and invisible and hidden until a show operation.
     void InitMarker()
     {
-        Item::setFlags(QGraphicsItem::ItemIsSelectable);
-        // Drawn once into a small picture in view pixels and then only copied:
-        // every marker is repainted on every image step, and tens of thousands
-        // of antialiased outlines cost several times more than the copies.
-        Item::setCacheMode(QGraphicsItem::DeviceCoordinateCache);
+        Item::setFlags(QGraphicsItem::ItemIsSelectable | QGraphicsItem::ItemHasNoContents);
+        // A hairline, one screen pixel at every zoom; it also keeps the shape
+        // used for hit-testing exactly the circle or the star.
+        Item::setPen(QPen(Qt::black, 0));
         Item::setVisible(false);
         hidden = true;
     }

@@ -35,6 +35,7 @@ private slots:
     void cancellingPromptsKeepsThePlacedPoints();
     void cancelCreationDropsThePoints();
     void colourStandsOutAgainstTheNearestTracks();
+    void doubleClickPlacesThePointAndNeverSelects();
 
 private:
     void Click(QPointF scenePos);
@@ -427,6 +428,21 @@ void TestCreation::colourStandsOutAgainstTheNearestTracks()
     const QColor random = view->errColors[1].toHsv();
     QCOMPARE(random.saturation(), 255);
     QVERIFY(random.value() >= 128 && random.value() <= 255);
+}
+
+void TestCreation::doubleClickPlacesThePointAndNeverSelects()
+{
+    std::vector<unsigned int> failed;
+    view->scene->LoadImages(TestSupport::WriteImages(dir.path(), 2, 200, 150), failed);
+    view->UpdateImageRange();
+    Press("btNew");
+    Click({ 50, 60 });
+    // A double-click on the blue marker: press, release, double-click, release.
+    QTest::mouseDClick(graphics->viewport(), Qt::LeftButton, Qt::NoModifier,
+                       graphics->mapFromScene(QPointF(54, 58)));
+    QVERIFY(view->scene->selectedItems().isEmpty());
+    QCOMPARE(view->scene->NewPoints().size(), size_t(1));
+    QCOMPARE(view->scene->NewPoints().at(0).x, float(ClickedScenePos({ 54, 58 }).x()));
 }
 
 QTEST_MAIN(TestCreation)

@@ -60,8 +60,11 @@ void TestMarkers::newMarkersAreInvisibleAndSelectableOnly()
     }
     QVERIFY(!normal.isVisible());
     QVERIFY(!err.isVisible());
-    QCOMPARE(normal.flags(), QGraphicsItem::ItemIsSelectable);
-    QCOMPARE(err.flags(), QGraphicsItem::ItemIsSelectable);
+    // Selectable, not movable, not focusable; the scene draws them.
+    const QGraphicsItem::GraphicsItemFlags flags
+        = QGraphicsItem::ItemIsSelectable | QGraphicsItem::ItemHasNoContents;
+    QCOMPARE(normal.flags(), flags);
+    QCOMPARE(err.flags(), flags);
     QVERIFY(!normal.error);
     QVERIFY(err.error);
     QCOMPARE(normal.rect(), QRectF(-10, -10, 20, 20));

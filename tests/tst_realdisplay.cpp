@@ -1,14 +1,16 @@
 // The real program on a real X server (Xvfb), driven with synthetic input the
 // way a user would: both windows appear, the review window cannot be resized,
 // a sample set loads through the real file dialogs (and from the command line),
-// the view shows markers on a visible image and steps, and closing both windows
-// ends the program with exit code 0. A screenshot of the view window is kept in the build tree.
+// the view shows markers on a visible image and steps, a dense set zooms to
+// 800 %, and closing both windows ends the program with exit code 0.
+// Screenshots of the view window are kept in the build tree.
 
 #include "realdisplay_x11.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
@@ -96,16 +98,20 @@ private slots:
     void windowsAppearFixedAndCloseCleanly();
     void loadsSampleSetThroughFileDialogs();
     void loadsSampleSetFromCommandLine();
+    void zoomsIntoADenseSet();
 
 private:
     QProcessEnvironment DisplayEnvironment() const;
     QString Run(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
     QStringList VisibleWindows(const QString &titlePattern);
     QStringList ProgramWindows();
+    QRect WindowGeometry(const QString &window);
     QSize WindowSize(const QString &window);
-    QImage Screenshot(const QString &window, const QString &path);
+    QImage Screenshot(const QString &window, const QString &path, bool withPopups = false);
     void StartProgram(const QString &home, const QStringList &arguments = {});
-    bool WriteSample(const QString &sample);
+    bool StartSideBySide(const QString &home, QString &review, QString &view);
+    bool WriteSample(const QString &sample, int slices = 8, int fibres = 40, int side = 256,
+                     int seed = 7);
     bool WaitForWindow(const QString &title, QString &window);
     bool CloseWindow(const QString &window);
     bool ProgramEnded(int timeoutMs);
@@ -228,26 +234,46 @@ QStringList TestRealDisplay::ProgramWindows()
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QSize TestRealDisplay::WindowSize(const QString &window)
+QRect TestRealDisplay::WindowGeometry(const QString &window)
 {
-    QSize size;
+    QRect geometry;
     const QStringList lines
         = Run(QStringLiteral("xdotool"),
               { QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window })
               .split(QLatin1Char('\n'));
     for (const QString &line : lines) {
-        if (line.startsWith(QLatin1String("WIDTH=")))
-            size.setWidth(line.mid(6).toInt());
+        if (line.startsWith(QLatin1String("X=")))
+            geometry.moveLeft(line.mid(2).toInt());
+        else if (line.startsWith(QLatin1String("Y=")))
+            geometry.moveTop(line.mid(2).toInt());
+        else if (line.startsWith(QLatin1String("WIDTH=")))
+            geometry.setWidth(line.mid(6).toInt());
         else if (line.startsWith(QLatin1String("HEIGHT=")))
-            size.setHeight(line.mid(7).toInt());
+            geometry.setHeight(line.mid(7).toInt());
     }
-    return size;
+    return geometry;
 }
 
-QImage TestRealDisplay::Screenshot(const QString &window, const QString &path)
+QSize TestRealDisplay::WindowSize(const QString &window) { return WindowGeometry(window).size(); }
+
+// withPopups takes the window's place on the screen, tooltips over it
+// included (a capture of the window alone shows them black).
+QImage TestRealDisplay::Screenshot(const QString &window, const QString &path, bool withPopups)
 {
     QFile::remove(path);
-    Run(QStringLiteral("import"), { QStringLiteral("-window"), window, path });
+    if (withPopups) {
+        const QRect area = WindowGeometry(window);
+        Run(QStringLiteral("import"),
+            { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+              QStringLiteral("%1x%2+%3+%4")
+                  .arg(area.width())
+                  .arg(area.height())
+                  .arg(area.x())
+                  .arg(area.y()),
+              QStringLiteral("+repage"), path });
+    } else {
+        Run(QStringLiteral("import"), { QStringLiteral("-window"), window, path });
+    }
     return QImage(path).convertToFormat(QImage::Format_RGB32);
 }
 
@@ -268,6 +294,21 @@ void TestRealDisplay::StartProgram(const QString &home, const QStringList &argum
     program->setProcessChannelMode(QProcess::MergedChannels);
     program->setWorkingDirectory(home);
     program->start(QStringLiteral(STRANDSIGHT_BINARY), arguments);
+}
+
+// Starts the program and puts its windows side by side, so that neither hides
+// the other's clicks or screenshot.
+bool TestRealDisplay::StartSideBySide(const QString &home, QString &review, QString &view)
+{
+    StartProgram(home);
+    if (!program->waitForStarted(kWaitMs) || !WaitForWindow(QStringLiteral("Strandsight"), review)
+        || !WaitForWindow(QStringLiteral("Track View"), view))
+        return false;
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), review, QStringLiteral("0"), QStringLiteral("0") });
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), view, QStringLiteral("0"), QStringLiteral("420") });
+    return true;
 }
 
 bool TestRealDisplay::WaitForWindow(const QString &title, QString &window)
@@ -328,9 +369,12 @@ bool TestRealDisplay::OnlyWindowsVisible(const QStringList &windows)
     return visible == expected;
 }
 
-// Clicks a "Load" button of the review window, types the files into the file
-// dialog's name field as the dialog takes several ("a" "b" ...), and presses
-// Enter; true once the dialog has gone.
+// Clicks a "Load" button of the review window, types the files' folder into
+// the file dialog's name field and Enter (the dialog goes there), then their
+// names as the dialog takes several ("a" "b" ...) and Enter; true once the
+// dialog has gone. Names, not whole paths: the dialog selects what typed
+// whole paths name in its list as they are typed, and the first of several
+// fell out of that selection (a load of 8 slices came out as 7).
 bool TestRealDisplay::LoadThroughDialog(const QString &review, const QString &view,
                                         const QPoint &button, const QStringList &files)
 {
@@ -380,13 +424,15 @@ bool TestRealDisplay::LoadThroughDialog(const QString &review, const QString &vi
     }
     QStringList quoted;
     for (const QString &file : files)
-        quoted << QLatin1Char('"') + file + QLatin1Char('"');
+        quoted << QLatin1Char('"') + QFileInfo(file).fileName() + QLatin1Char('"');
     Run(QStringLiteral("xdotool"),
         { QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog });
-    Run(QStringLiteral("xdotool"),
-        { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"),
-          quoted.join(' ') });
-    Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Return") });
+    for (const QString &typed : { QFileInfo(files.value(0)).absolutePath(), quoted.join(' ') }) {
+        Run(QStringLiteral("xdotool"),
+            { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), typed });
+        Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Return") });
+    }
+
     deadline.setRemainingTime(kWaitMs);
     while (x11->IsViewable(dialog.toUInt())) {
         if (deadline.hasExpired()) {
@@ -402,21 +448,30 @@ bool TestRealDisplay::LoadThroughDialog(const QString &review, const QString &vi
 
 // Eight 256 x 256 16-bit slices with 40 fibres: images/, tracks/normal/ and
 // tracks/error/ under sample.
-bool TestRealDisplay::WriteSample(const QString &sample)
+bool TestRealDisplay::WriteSample(const QString &sample, int slices, int fibres, int side, int seed)
 {
     QProcess tool;
     tool.setProcessChannelMode(QProcess::MergedChannels);
     tool.start(QStringLiteral(STRANDSIGHT_SAMPLE_TOOL),
-               { QStringLiteral("--out"), sample, QStringLiteral("--slices"), QStringLiteral("8"),
-                 QStringLiteral("--fibres"), QStringLiteral("40"), QStringLiteral("--width"),
-                 QStringLiteral("256"), QStringLiteral("--height"), QStringLiteral("256"),
-                 QStringLiteral("--format"), QStringLiteral("tiff16"), QStringLiteral("--seed"),
-                 QStringLiteral("7") });
+               { QStringLiteral("--out"), sample, QStringLiteral("--slices"),
+                 QString::number(slices), QStringLiteral("--fibres"), QString::number(fibres),
+                 QStringLiteral("--width"), QString::number(side), QStringLiteral("--height"),
+                 QString::number(side), QStringLiteral("--format"), QStringLiteral("tiff16"),
+                 QStringLiteral("--seed"), QString::number(seed) });
     if (tool.waitForFinished(kWaitMs) && tool.exitStatus() == QProcess::NormalExit
         && tool.exitCode() == 0)
         return true;
     qWarning("the sample tool failed: %s", tool.readAll().constData());
     return false;
+}
+
+static QStringList SampleFiles(const QString &sample, const QString &sub, const QString &pattern)
+{
+    QDir dir(QDir(sample).filePath(sub));
+    QStringList paths;
+    for (const QString &name : dir.entryList({ pattern }, QDir::Files, QDir::Name))
+        paths << dir.absoluteFilePath(name);
+    return paths;
 }
 
 void TestRealDisplay::windowsAppearFixedAndCloseCleanly()
@@ -460,29 +515,17 @@ void TestRealDisplay::loadsSampleSetThroughFileDialogs()
     QVERIFY(home.isValid());
     const QString sample = home.filePath(QStringLiteral("sample"));
     QVERIFY(WriteSample(sample));
-    auto listFiles = [&sample](const QString &sub, const QString &pattern) {
-        QDir dir(QDir(sample).filePath(sub));
-        QStringList paths;
-        for (const QString &name : dir.entryList({ pattern }, QDir::Files, QDir::Name))
-            paths << dir.absoluteFilePath(name);
-        return paths;
-    };
-    const QStringList images = listFiles(QStringLiteral("images"), QStringLiteral("*.tif"));
-    const QStringList normal = listFiles(QStringLiteral("tracks/normal"), QStringLiteral("*.txt"));
-    const QStringList error = listFiles(QStringLiteral("tracks/error"), QStringLiteral("*.txt"));
+    const QStringList images
+        = SampleFiles(sample, QStringLiteral("images"), QStringLiteral("*.tif"));
+    const QStringList normal
+        = SampleFiles(sample, QStringLiteral("tracks/normal"), QStringLiteral("*.txt"));
+    const QStringList error
+        = SampleFiles(sample, QStringLiteral("tracks/error"), QStringLiteral("*.txt"));
     QCOMPARE(images.size(), 8);
     QVERIFY(!normal.isEmpty() && !error.isEmpty());
 
-    StartProgram(home.path());
-    QVERIFY2(program->waitForStarted(kWaitMs), STRANDSIGHT_BINARY);
     QString review, view;
-    QVERIFY2(WaitForWindow(QStringLiteral("Strandsight"), review), "no window titled Strandsight");
-    QVERIFY2(WaitForWindow(QStringLiteral("Track View"), view), "no window titled Track View");
-    // Side by side, so that neither hides the other's clicks or screenshot.
-    Run(QStringLiteral("xdotool"),
-        { QStringLiteral("windowmove"), review, QStringLiteral("0"), QStringLiteral("0") });
-    Run(QStringLiteral("xdotool"),
-        { QStringLiteral("windowmove"), view, QStringLiteral("0"), QStringLiteral("420") });
+    QVERIFY2(StartSideBySide(home.path(), review, view), "the program's windows did not appear");
 
     // "Images", "Non-Error" and "Error" in the "Load" group.
     QVERIFY(LoadThroughDialog(review, view, QPoint(50, 70), images));
@@ -576,6 +619,80 @@ void TestRealDisplay::loadsSampleSetFromCommandLine()
                              kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(OnlyWindowsVisible({ review, view }), kWaitMs);
     qInfo().noquote() << "view window screenshot:" << path << Describe(content);
+
+    QVERIFY2(CloseWindow(review), "the review window did not close");
+    QVERIFY2(CloseWindow(view), "the view window did not close");
+    QVERIFY2(ProgramEnded(kWaitMs), "the program did not end after both windows closed");
+    QCOMPARE(program->exitCode(), 0);
+}
+
+// Zoomed in on a slice of a dense set, the size people review: the image's
+// pixels as blocks, every marker whole with a hairline outline, the hovered
+// track's path and name, and the zoom in the status bar.
+void TestRealDisplay::zoomsIntoADenseSet()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    // Two slices keep it quick; the density is that of a full scan.
+    const QString sample = home.filePath(QStringLiteral("sample"));
+    QVERIFY(WriteSample(sample, 2, 20000, 2048, 11));
+    QString review, view;
+    QVERIFY2(StartSideBySide(home.path(), review, view), "the program's windows did not appear");
+    QVERIFY(
+        LoadThroughDialog(review, view, QPoint(50, 70),
+                          SampleFiles(sample, QStringLiteral("images"), QStringLiteral("*.tif"))));
+    QVERIFY(LoadThroughDialog(
+        review, view, QPoint(50, 100),
+        SampleFiles(sample, QStringLiteral("tracks/normal"), QStringLiteral("*.txt"))));
+    QVERIFY(LoadThroughDialog(
+        review, view, QPoint(50, 120),
+        SampleFiles(sample, QStringLiteral("tracks/error"), QStringLiteral("*.txt"))));
+    QTRY_VERIFY_WITH_TIMEOUT(OnlyWindowsVisible({ review, view }), kWaitMs);
+
+    const QString fittedShot
+        = QDir(artifacts).filePath(QStringLiteral("realdisplay-view-dense-fit.png"));
+    QImage fitted;
+    QTRY_VERIFY_WITH_TIMEOUT(Inspect(fitted = Screenshot(view, fittedShot)).coloured > 100000,
+                             kWaitMs);
+
+    // 100 %, then six steps up: 800 %. The keys are the View menu's, typed
+    // as a user types them ("+" takes Shift here).
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowfocus"), QStringLiteral("--sync"), view });
+    Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("1") });
+    for (int step = 0; step < 6; ++step)
+        Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("plus") });
+    // The pointer rests on the middle of the image: hover and tooltip.
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("mousemove"), QStringLiteral("--window"), view, QStringLiteral("400"),
+          QStringLiteral("270") });
+
+    // Markers are about 160 pixels wide at 800 %: far fewer colour changes
+    // along the rows than in the fitted view, where they are 8 pixels wide.
+    const auto changes = [](const QImage &shot) {
+        const QRect area = ImageArea(shot);
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); y += 10) {
+            for (int x = area.left() + 1; x <= area.right(); ++x)
+                count += shot.pixel(x, y) != shot.pixel(x - 1, y);
+        }
+        return count;
+    };
+    const QString zoomedShot = QDir(artifacts).filePath(QStringLiteral("realdisplay-view-8x.png"));
+    QImage zoomed;
+    QTRY_VERIFY_WITH_TIMEOUT(changes(zoomed = Screenshot(view, zoomedShot)) * 5 < changes(fitted),
+                             kWaitMs);
+    QTest::qWait(1500); // the tooltip comes after a rest
+    zoomed = Screenshot(view, zoomedShot, true);
+    const ViewContent content = Inspect(zoomed);
+    qInfo().noquote() << "800 % screenshot:" << zoomedShot
+                      << "(a 2048 x 2048 slice with 20,000 tracks, zoomed about its middle: image "
+                         "pixels as blocks, whole markers with hairline outlines, the hovered "
+                         "track's path and tooltip, position, value and \"800 %\" in the status "
+                         "bar)"
+                      << Describe(content);
+    QVERIFY2(content.coloured > content.pixels / 5, qPrintable(Describe(content)));
+    QVERIFY2(content.gray > content.pixels / 20, qPrintable(Describe(content)));
 
     QVERIFY2(CloseWindow(review), "the review window did not close");
     QVERIFY2(CloseWindow(view), "the view window did not close");

@@ -56,7 +56,7 @@ void TestTrackView::formWidgets_data()
     QTest::addColumn<QList<int>>("cell");
 
     QTest::newRow("graphicsView") << "graphicsView"
-                                  << "QGraphicsView"
+                                  << "TrackGraphicsView"
                                   << ""
                                   << "" << QList<int> { 0, 0, 1, 18 };
     QTest::newRow("btMask")
@@ -209,10 +209,11 @@ void TestTrackView::keysStepOneImageAndStopAtEnds()
 
 // Delivered as if it came from the mouse: only then does Qt pass an ignored
 // wheel event on to the parent widgets, as it does for a user's wheel.
-static void Wheel(QWidget *target, int delta, Qt::ScrollPhase phase = Qt::NoScrollPhase)
+static void Wheel(QWidget *target, int delta, Qt::ScrollPhase phase = Qt::NoScrollPhase,
+                  int across = 0)
 {
     const QPointF at(target->width() / 2.0, target->height() / 2.0);
-    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(across, delta), Qt::NoButton,
                       Qt::NoModifier, phase, false);
     QSpontaneKeyEvent::setSpontaneous(&event);
     qApp->notify(target, &event);
@@ -249,6 +250,17 @@ void TestTrackView::wheelStepsOneImageAndStopsAtEnds()
     Wheel(graphics->viewport(), -120);
     QCOMPARE(slider->value(), 0);
     QCOMPARE(view.scene->CurrentImage(), 0);
+
+    // Sideways the larger delta counts: a swipe to the right, slightly
+    // downward, is forward; to the left, slightly upward, backward.
+    Wheel(graphics->viewport(), -30, Qt::NoScrollPhase, 120);
+    QCOMPARE(slider->value(), 1);
+    Wheel(graphics->viewport(), 0, Qt::NoScrollPhase, 120);
+    QCOMPARE(slider->value(), 2);
+    Wheel(&view, 30, Qt::NoScrollPhase, -120);
+    QCOMPARE(slider->value(), 1);
+    Wheel(&view, 120, Qt::NoScrollPhase, -40); // mostly down: forward
+    QCOMPARE(slider->value(), 2);
 }
 
 void TestTrackView::keysStillStepAfterClickingTheView()

@@ -1,17 +1,28 @@
 #include "view/tformtrackview.h"
 
 #include "view/tformtrackviewform.h"
+#include "view/trackgraphicsview.h"
 #include "view/trackscene.h"
 
 #include <QAbstractSlider>
-#include <QGraphicsView>
+#include <QAction>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QResizeEvent>
 #include <QSlider>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// One wheel notch zooms one step of the ladder (a factor of the square root
+// of two) and pans an eighth of the view.
+const qreal kNotch = 120.0;
+
+} // namespace
 
 TFormTrackView::TFormTrackView(QWidget *parent)
     : QMainWindow(parent)
@@ -28,7 +39,7 @@ TFormTrackView::TFormTrackView(QWidget *parent)
     connect(ui->btCancel, &QToolButton::clicked, this, &TFormTrackView::CancelNewTrack);
     QMetaObject::connectSlotsByName(this);
 
-    QGraphicsView *view = ui->graphicsView;
+    TrackGraphicsView *view = ui->graphicsView;
     view->setScene(scene);
     view->setDragMode(QGraphicsView::RubberBandDrag);
     view->setRenderHint(QPainter::Antialiasing);
@@ -39,6 +50,22 @@ TFormTrackView::TFormTrackView(QWidget *parent)
     // focus with the window, or the view would eat the arrow keys as scrolling.
     view->setFocusPolicy(Qt::NoFocus);
     view->show();
+
+    connect(ui->actionZoomIn, &QAction::triggered, view, &TrackGraphicsView::ZoomIn);
+    connect(ui->actionZoomOut, &QAction::triggered, view, &TrackGraphicsView::ZoomOut);
+    connect(ui->actionActualPixels, &QAction::triggered, view,
+            &TrackGraphicsView::ShowActualPixels);
+    connect(ui->actionFitToWindow, &QAction::triggered, view, &TrackGraphicsView::FitToWindow);
+    connect(ui->actionMarkerSize, &QAction::triggered, this, &TFormTrackView::ChooseMarkerSize);
+    connect(ui->actionOutlineMarkers, &QAction::toggled, scene, &TrackScene::SetOutlineMarkers);
+    connect(view, &TrackGraphicsView::ZoomChanged, this, &TFormTrackView::ShowZoomStatus);
+    connect(view, &TrackGraphicsView::CursorMoved, this, &TFormTrackView::ShowCursorStatus);
+    connect(view, &TrackGraphicsView::CursorLeft, this, &TFormTrackView::ClearCursorStatus);
+    connect(scene, &TrackScene::PixelValuesReady, this, &TFormTrackView::RefreshPixelValue);
+    // Space pans while held; a focused button must not take it as a click.
+    for (QToolButton *button : findChildren<QToolButton *>())
+        button->installEventFilter(this);
+    ShowZoomStatus();
 
     setFocusPolicy(Qt::StrongFocus);
     // Start with the focus on the window itself, not on its first button: a
@@ -65,6 +92,8 @@ void TFormTrackView::UpdateImageRange()
     // shown is the one the slider points at.
     if (count > 0 && scene->CurrentImage() != ui->hsImage->value())
         SceneSwitch(ui->hsImage->value());
+    ui->graphicsView->SequenceLoaded();
+    ShowImageStatus();
 }
 
 int TFormTrackView::ImageCount() const { return scene->ImageCount(); }
@@ -75,30 +104,12 @@ void TFormTrackView::RefreshView()
     ui->graphicsView->show();
 }
 
-void TFormTrackView::ShowLoadStatus(const QString &text)
-{
-    if (!findChild<QStatusBar *>(QString(), Qt::FindDirectChildrenOnly)) {
-        // The first status bar takes its height from the view: lay the window
-        // out now and fit the image again, or the view would scroll.
-        statusBar()->show();
-        layout()->activate();
-        FitSceneInView();
-    }
-    if (text.isEmpty())
-        statusBar()->clearMessage();
-    else
-        statusBar()->showMessage(text);
-}
-
 void TFormTrackView::SceneSwitch(int val)
 {
     scene->SwitchImage(val);
-    FitSceneInView();
-}
-
-void TFormTrackView::FitSceneInView()
-{
-    ui->graphicsView->fitInView(scene->sceneRect(), Qt::IgnoreAspectRatio);
+    // Also brings the status of a still cursor to the new image.
+    ui->graphicsView->ApplyZoom();
+    ShowImageStatus();
 }
 
 void TFormTrackView::wheelEvent(QWheelEvent *event)
@@ -109,15 +120,33 @@ void TFormTrackView::wheelEvent(QWheelEvent *event)
         event->accept();
         return;
     }
-    if (event->angleDelta().y() > 0)
+    // A sideways swipe or a tilted wheel counts as much as a turned one.
+    const QPoint angle = event->angleDelta();
+    const int delta = std::abs(angle.x()) > std::abs(angle.y()) ? angle.x() : angle.y();
+    TrackGraphicsView *view = ui->graphicsView;
+    if (event->modifiers() & Qt::ControlModifier) {
+        // About the cursor when it is over the image, else about the centre.
+        QPointF anchor = view->viewport()->mapFrom(this, event->position());
+        if (!QRectF(view->viewport()->rect()).contains(anchor))
+            anchor = view->ViewportMiddle();
+        view->ZoomBy(std::pow(2.0, delta / (2.0 * kNotch)), anchor);
+    } else if (event->modifiers() & Qt::ShiftModifier) {
+        view->PanBy(QPoint(-qRound(delta / kNotch * view->viewport()->width() / 8.0), 0));
+    } else if (delta > 0) {
         ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    else
+    } else {
         ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    }
+    event->accept();
 }
 
 void TFormTrackView::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {
+    case Qt::Key_Space:
+        if (!event->isAutoRepeat())
+            ui->graphicsView->SetPanKeyHeld(true);
+        break;
     case Qt::Key_Left:
     case Qt::Key_Down:
         ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepSub);
@@ -132,8 +161,45 @@ void TFormTrackView::keyPressEvent(QKeyEvent *event)
     }
 }
 
-void TFormTrackView::resizeEvent(QResizeEvent *event)
+void TFormTrackView::keyReleaseEvent(QKeyEvent *event)
 {
-    FitSceneInView();
-    event->accept();
+    if (event->key() == Qt::Key_Space) {
+        if (!event->isAutoRepeat())
+            ui->graphicsView->SetPanKeyHeld(false);
+        return;
+    }
+    QMainWindow::keyReleaseEvent(event);
+}
+
+void TFormTrackView::changeEvent(QEvent *event)
+{
+    // The release of a key held while the window lost the focus never comes.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        ui->graphicsView->SetPanKeyHeld(false);
+    QMainWindow::changeEvent(event);
+}
+
+bool TFormTrackView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Space) {
+            if (event->type() == QEvent::KeyPress)
+                keyPressEvent(key);
+            else
+                keyReleaseEvent(key);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormTrackView::ChooseMarkerSize()
+{
+    bool ok = false;
+    const int radius = QInputDialog::getInt(this, tr("Marker Size"),
+                                            tr("Marker radius in image pixels (1 to 50):"),
+                                            scene->MarkerRadius(), 1, 50, 1, &ok);
+    if (ok)
+        scene->SetMarkerRadius(radius);
 }

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointF>
 #include <QStringList>
 #include <vector>
 
@@ -13,6 +14,9 @@ class TFormTrackViewForm;
 // The second window: the track scene in a graphics view with a slider to step
 // through the images, the tools for masks and for creating tracks by hand, and
 // the registry of every track the program knows (points and colours per kind).
+// The window takes the keys and the wheel itself (the graphics view takes no
+// focus): arrows and the plain wheel step, Ctrl + wheel and the "View" menu's
+// keys zoom, Shift + wheel and Space + drag pan.
 class TFormTrackView : public QMainWindow
 {
     Q_OBJECT
@@ -62,16 +66,27 @@ public slots:
 private slots:
     void AddNewErrorTrack();
     void AddNewNonErrorTrack();
+    void ChooseMarkerSize();
+    void ShowCursorStatus(QPointF scenePos);
+    void ClearCursorStatus();
+    void ShowZoomStatus();
+    void RefreshPixelValue(int image);
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void AddNewTrackOfKind(bool error);
-    void FitSceneInView();
+    void ShowImageStatus();
 
     TFormTrackViewForm *ui;
     bool creating;
+    // Where the cursor is over the image, for the status bar to follow steps
+    // and late pixel values.
+    bool cursorOverView = false;
+    QPointF cursorScenePos;
 };

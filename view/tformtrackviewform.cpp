@@ -1,14 +1,40 @@
 #include "view/tformtrackviewform.h"
 
+#include "view/trackgraphicsview.h"
+
+#include <QAction>
 #include <QApplication>
-#include <QGraphicsView>
 #include <QGridLayout>
+#include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSizePolicy>
 #include <QSlider>
 #include <QSpacerItem>
+#include <QStatusBar>
 #include <QToolButton>
 #include <QWidget>
+
+namespace {
+
+QLabel *StatusLabel(QStatusBar *bar, const char *name)
+{
+    auto *label = new QLabel(bar);
+    label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+QAction *MenuAction(QMenu *menu, const char *name, QList<QKeySequence> shortcuts = {})
+{
+    auto *action = new QAction(menu);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcuts(shortcuts);
+    menu->addAction(action);
+    return action;
+}
+
+} // namespace
 
 void TFormTrackViewForm::setupUi(QMainWindow *window)
 {
@@ -26,7 +52,7 @@ void TFormTrackViewForm::setupUi(QMainWindow *window)
     gridLayout = new QGridLayout(centralwidget);
     gridLayout->setObjectName(QStringLiteral("gridLayout"));
 
-    graphicsView = new QGraphicsView(centralwidget);
+    graphicsView = new TrackGraphicsView(centralwidget);
     graphicsView->setObjectName(QStringLiteral("graphicsView"));
     gridLayout->addWidget(graphicsView, 0, 0, 1, 18);
 
@@ -68,6 +94,40 @@ void TFormTrackViewForm::setupUi(QMainWindow *window)
 
     window->setCentralWidget(centralwidget);
 
+    menubar = new QMenuBar(window);
+    menubar->setObjectName(QStringLiteral("menubar"));
+    menuView = new QMenu(menubar);
+    menuView->setObjectName(QStringLiteral("menuView"));
+    actionMarkerSize = MenuAction(menuView, "actionMarkerSize");
+    actionOutlineMarkers = MenuAction(menuView, "actionOutlineMarkers");
+    actionOutlineMarkers->setCheckable(true);
+    menuView->addSeparator();
+    actionZoomIn = MenuAction(menuView, "actionZoomIn",
+                              { QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal) });
+    actionZoomOut = MenuAction(menuView, "actionZoomOut", { QKeySequence(Qt::Key_Minus) });
+    actionActualPixels = MenuAction(menuView, "actionActualPixels", { QKeySequence(Qt::Key_1) });
+    actionFitToWindow = MenuAction(menuView, "actionFitToWindow", { QKeySequence(Qt::Key_0) });
+    menubar->addAction(menuView->menuAction());
+    window->setMenuBar(menubar);
+
+    statusbar = new QStatusBar(window);
+    statusbar->setObjectName(QStringLiteral("statusbar"));
+    lbImage = StatusLabel(statusbar, "lbImage");
+    lbPosition = StatusLabel(statusbar, "lbPosition");
+    lbValue = StatusLabel(statusbar, "lbValue");
+    lbZoom = StatusLabel(statusbar, "lbZoom");
+    // Wide enough for the longest usual figures, so that the bar does not
+    // shift as the cursor moves.
+    const QFontMetrics metrics = lbPosition->fontMetrics();
+    lbPosition->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("x 00000.0  y 00000.0")));
+    lbValue->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("value 00000")));
+    lbZoom->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("Fit 000 % x 000 %")));
+    statusbar->addWidget(lbImage, 1);
+    statusbar->addPermanentWidget(lbPosition);
+    statusbar->addPermanentWidget(lbValue);
+    statusbar->addPermanentWidget(lbZoom);
+    window->setStatusBar(statusbar);
+
     retranslateUi(window);
 }
 
@@ -96,4 +156,16 @@ void TFormTrackViewForm::retranslateUi(QMainWindow *window)
         "<html><head/><body><p>Adds a new Track to the list view from the manually placed "
         "Track Points.</p></body></html>"));
     btAdd->setText(QApplication::translate(context, "Add Created Track"));
+
+    menuView->setTitle(QApplication::translate(context, "View"));
+    actionMarkerSize->setText(QApplication::translate(context, "Marker Size..."));
+    actionOutlineMarkers->setText(QApplication::translate(context, "Outline Markers"));
+    actionZoomIn->setText(QApplication::translate(context, "Zoom In"));
+    actionZoomOut->setText(QApplication::translate(context, "Zoom Out"));
+    actionActualPixels->setText(QApplication::translate(context, "Actual Pixels"));
+    actionFitToWindow->setText(QApplication::translate(context, "Fit to Window"));
+    lbPosition->setToolTip(
+        QApplication::translate(context, "The cursor's position in image pixels"));
+    lbValue->setToolTip(QApplication::translate(context, "The pixel's value under the cursor"));
+    lbZoom->setToolTip(QApplication::translate(context, "Screen pixels per image pixel"));
 }

@@ -1,12 +1,17 @@
 #pragma once
 
-class QGraphicsView;
+class QAction;
 class QGridLayout;
+class QLabel;
 class QMainWindow;
+class QMenu;
+class QMenuBar;
 class QSlider;
 class QSpacerItem;
+class QStatusBar;
 class QToolButton;
 class QWidget;
+class TrackGraphicsView;
 
 // The view window's widgets, built once by setupUi; the widgets belong to their
 // Qt parents, these pointers only find them.
@@ -18,7 +23,7 @@ public:
 
     QWidget *centralwidget = nullptr;
     QGridLayout *gridLayout = nullptr;
-    QGraphicsView *graphicsView = nullptr;
+    TrackGraphicsView *graphicsView = nullptr;
     QToolButton *btMask = nullptr;
     QToolButton *btRemove = nullptr;
     QSpacerItem *horizontalSpacer = nullptr;
@@ -26,4 +31,22 @@ public:
     QToolButton *btCancel = nullptr;
     QToolButton *btNew = nullptr;
     QToolButton *btAdd = nullptr;
+
+    // The "View" menu: how markers look, and the zoom.
+    QMenuBar *menubar = nullptr;
+    QMenu *menuView = nullptr;
+    QAction *actionMarkerSize = nullptr;
+    QAction *actionOutlineMarkers = nullptr;
+    QAction *actionZoomIn = nullptr;
+    QAction *actionZoomOut = nullptr;
+    QAction *actionActualPixels = nullptr;
+    QAction *actionFitToWindow = nullptr;
+
+    // The status bar: the image shown, the cursor's position and pixel value,
+    // the zoom. The image label gives way to load messages.
+    QStatusBar *statusbar = nullptr;
+    QLabel *lbImage = nullptr;
+    QLabel *lbPosition = nullptr;
+    QLabel *lbValue = nullptr;
+    QLabel *lbZoom = nullptr;
 };

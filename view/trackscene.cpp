@@ -2,20 +2,14 @@
 
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
+#include "view/markerlayer.h"
 #include "view/sliceloader.h"
 
 #include <QGraphicsSceneMouseEvent>
 #include <QGraphicsView>
 #include <QPainter>
-#include <QPixmapCache>
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-const int kMarkerCacheKb = 128 * 1024;
-
-} // namespace
 
 TrackScene::TrackScene(QObject *parent)
     : QGraphicsScene(parent)
@@ -23,18 +17,21 @@ TrackScene::TrackScene(QObject *parent)
     , pi(4.0 * std::atan(1.0))
     , backgroundColor(QStringLiteral("white"))
     , star(ErrorFiber::StarOutline(pi))
+    , markerLayer(std::make_unique<MarkerLayer>())
 {
     // Every marker moves on every image step: a spatial index would be torn down
     // and rebuilt for each of them, so the scene keeps none.
     setItemIndexMethod(QGraphicsScene::NoIndex);
-    // Each marker keeps its cached picture in the shared pixmap cache; with the
-    // default 10 MB tens of thousands of them would evict each other on every
-    // repaint and be drawn anew.
-    QPixmapCache::setCacheLimit(std::max(QPixmapCache::cacheLimit(), kMarkerCacheKb));
+    connect(this, &QGraphicsScene::selectionChanged, this, &TrackScene::RepaintMarkers);
     connect(images, &SliceLoader::RawValuesReady, this, &TrackScene::PixelValuesReady);
 }
 
-TrackScene::~TrackScene() = default;
+TrackScene::~TrackScene()
+{
+    // The toolkit's scene deselects its items as it deletes them, after this
+    // part of the scene is gone.
+    disconnect(this, &QGraphicsScene::selectionChanged, this, &TrackScene::RepaintMarkers);
+}
 
 void TrackScene::LoadImages(const QStringList &files, std::vector<unsigned int> &failed)
 {
@@ -97,6 +94,7 @@ void TrackScene::SwitchImage(int image)
 
 void TrackScene::MoveMarkersTo(int image)
 {
+    RepaintMarkers();
     for (NormalFiber *marker : normalFibers)
         marker->SetCurrentImage(image);
     for (ErrorFiber *marker : errorFibers)
@@ -147,11 +145,13 @@ void TrackScene::drawBackground(QPainter *painter, const QRectF &)
 void TrackScene::AddNormalFiber(unsigned int id, const PointMap &points, const QColor &color)
 {
     auto *marker = new NormalFiber(id, color);
+    ApplyMarkerShape(marker);
     marker->currentImage = currentImage;
     marker->SetPoints(points);
     marker->ApplyColor();
     normalFibers.push_back(marker);
     addItem(marker);
+    RepaintMarkers();
 }
 
 void TrackScene::AddErrorFiber(unsigned int id, const PointMap &points, const QColor &color)
@@ -162,6 +162,7 @@ void TrackScene::AddErrorFiber(unsigned int id, const PointMap &points, const QC
     marker->ApplyColor();
     errorFibers.push_back(marker);
     addItem(marker);
+    RepaintMarkers();
 }
 
 void TrackScene::DeleteNormalFibers()
@@ -169,6 +170,7 @@ void TrackScene::DeleteNormalFibers()
     for (NormalFiber *marker : normalFibers)
         delete marker;
     normalFibers.clear();
+    RepaintMarkers();
 }
 
 void TrackScene::DeleteErrorFibers()
@@ -176,6 +178,7 @@ void TrackScene::DeleteErrorFibers()
     for (ErrorFiber *marker : errorFibers)
         delete marker;
     errorFibers.clear();
+    RepaintMarkers();
 }
 
 namespace {
@@ -215,37 +218,58 @@ template <typename Marker> void HideEach(const std::vector<Marker *> &markers)
 void TrackScene::ShowOnlyFibers(const std::vector<unsigned int> &normIds,
                                 const std::vector<unsigned int> &errIds)
 {
+    RepaintMarkers();
     ShowOnly(normalFibers, normIds);
     ShowOnly(errorFibers, errIds);
 }
 
-void TrackScene::HideErrorFibers() { HideEach(errorFibers); }
+void TrackScene::HideErrorFibers()
+{
+    RepaintMarkers();
+    HideEach(errorFibers);
+}
 
-void TrackScene::HideNormalFibers() { HideEach(normalFibers); }
+void TrackScene::HideNormalFibers()
+{
+    RepaintMarkers();
+    HideEach(normalFibers);
+}
 
-void TrackScene::ShowErrorFibers() { ShowEach(errorFibers); }
+void TrackScene::ShowErrorFibers()
+{
+    RepaintMarkers();
+    ShowEach(errorFibers);
+}
 
-void TrackScene::ShowNormalFibers() { ShowEach(normalFibers); }
+void TrackScene::ShowNormalFibers()
+{
+    RepaintMarkers();
+    ShowEach(normalFibers);
+}
 
 void TrackScene::ShowAll()
 {
+    RepaintMarkers();
     ShowEach(normalFibers);
     ShowEach(errorFibers);
 }
 
 void TrackScene::HideAll()
 {
+    RepaintMarkers();
     HideEach(normalFibers);
     HideEach(errorFibers);
 }
 
 void TrackScene::StartNewTrack()
 {
+    RepaintMarkers();
     creating = true;
     newPoints.clear();
     HideEach(normalFibers);
     HideEach(errorFibers);
     newFiber = new NormalFiber(0, QColor(QStringLiteral("blue")));
+    ApplyMarkerShape(newFiber);
     newFiber->currentImage = currentImage;
     newFiber->ApplyColor();
     addItem(newFiber);
@@ -254,19 +278,26 @@ void TrackScene::StartNewTrack()
 
 void TrackScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (!creating) {
+    if (!PlaceNewPoint(event))
         QGraphicsScene::mousePressEvent(event);
-        return;
-    }
-    // While a track is placed every click is a point, never a selection.
-    const QPointF pos = event->scenePos();
-    const TrackPoint p { static_cast<float>(pos.x()), static_cast<float>(pos.y()) };
+}
+
+// While a track is placed every press is a point, never a selection: also the
+// second press of a double-click, which would select the creation marker.
+bool TrackScene::PlaceNewPoint(QGraphicsSceneMouseEvent *event)
+{
+    if (!creating)
+        return false;
+    event->accept();
+    RepaintMarkers();
+    const QPointF scenePos = event->scenePos();
+    const TrackPoint p { static_cast<float>(scenePos.x()), static_cast<float>(scenePos.y()) };
     if (currentImage >= 0) {
         newPoints[static_cast<unsigned int>(currentImage)] = p;
         newFiber->SetPoint(static_cast<unsigned int>(currentImage), p);
     }
     newFiber->SetCurrentImage(currentImage);
-    event->accept();
+    return true;
 }
 
 bool TrackScene::HasNewPoints() const { return !newPoints.empty(); }
@@ -287,6 +318,7 @@ void TrackScene::AddNewFiber(unsigned int id, const QColor &color, bool error)
 
 void TrackScene::EndNewTrack()
 {
+    RepaintMarkers();
     creating = false;
     removeItem(newFiber);
     delete newFiber;
@@ -308,6 +340,7 @@ void TrackScene::FibersInRect(const QRectF &rect, int image, std::vector<Fiber *
 
 void TrackScene::KeepSelected(std::vector<unsigned int> &norms, std::vector<unsigned int> &errs)
 {
+    RepaintMarkers();
     for (NormalFiber *marker : normalFibers) {
         if (marker->isSelected())
             norms.push_back(marker->id);

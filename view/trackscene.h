@@ -6,13 +6,16 @@
 #include <QColor>
 #include <QGraphicsScene>
 #include <QImage>
+#include <QPainterPath>
 #include <QPolygonF>
 #include <QStringList>
+#include <memory>
 #include <vector>
 
 class Fiber;
 class NormalFiber;
 class ErrorFiber;
+class MarkerLayer;
 class SliceLoader;
 
 // The one scene of the program: the image sequence with its current slice
@@ -67,6 +70,34 @@ public:
     void FibersInRect(const QRectF &rect, int image, std::vector<Fiber *> &out) const;
     void KeepSelected(std::vector<unsigned int> &norms, std::vector<unsigned int> &errs);
 
+    // How markers look: the radius in image pixels (1 to 50; the star grows
+    // with it), and hollow markers outlined in the track's colour instead of
+    // filled ones.
+    void SetMarkerRadius(int radius);
+    int MarkerRadius() const { return markerRadius; }
+    void SetOutlineMarkers(bool outline);
+    bool OutlineMarkers() const { return outlineMarkers; }
+    // The outline of a marker of either kind around its point, and how far
+    // from its point any marker reaches.
+    QPainterPath MarkerShape(bool error) const;
+    qreal MarkerReach() const;
+
+    // The topmost visible track marker at a scene position (the marker of a
+    // track being created is not a track yet), or null. tolerance, in scene
+    // units, also catches markers that are tiny on the screen.
+    const Fiber *FiberAt(QPointF scenePos, qreal tolerance) const;
+    // The cursor over the scene, or none: the track under it is the hovered
+    // track, whose path is drawn across the whole sequence.
+    void SetHoverPosition(QPointF scenePos, qreal tolerance);
+    void ClearHover();
+    const Fiber *HoveredFiber() const;
+
+    // Markers do not repaint the view themselves (they have no contents):
+    // every operation that moves, shows, hides, selects, adds or deletes
+    // markers ends here.
+    void RepaintMarkers();
+    quint64 MarkerGeneration() const { return markerGeneration; }
+
     // Read access for the windows and the tests.
     int CurrentImage() const { return currentImage; }
     int ImageCount() const { return imageCount; }
@@ -95,11 +126,15 @@ public slots:
 
 protected:
     void mousePressEvent(QGraphicsSceneMouseEvent *event) override;
+    void mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event) override;
     void drawBackground(QPainter *painter, const QRectF &rect) override;
+    void drawForeground(QPainter *painter, const QRectF &rect) override;
 
 private:
     void ShowFirstImage();
     void MoveMarkersTo(int image);
+    bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
+    void ApplyMarkerShape(NormalFiber *marker) const;
 
     SliceLoader *images;
     QImage shown;
@@ -114,4 +149,15 @@ private:
     double pi;
     QColor backgroundColor;
     QPolygonF star;
+
+    int markerRadius = 10;
+    bool outlineMarkers = false;
+    quint64 markerGeneration = 0;
+    std::unique_ptr<MarkerLayer> markerLayer;
+    bool hovering = false;
+    QPointF hoverPosition;
+    qreal hoverTolerance = 0;
+    // Found again lazily after the markers changed under a still cursor.
+    mutable const Fiber *hovered = nullptr;
+    mutable bool hoverStale = false;
 };

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QImage>
+#include <QPainterPath>
+#include <QPoint>
+#include <QRect>
+#include <QTransform>
+#include <vector>
+
+class QPainter;
+class TrackScene;
+
+// One look of a marker (circle or star, selected or not) at one zoom, drawn
+// once with the painter: where the track's colour goes (coverage) and what
+// is drawn over it in fixed colours (the hairline, the selection frame), both
+// placed by origin, the marker's point.
+struct MarkerSprite
+{
+    QImage coverage;
+    QImage overlay;
+    QPoint origin;
+};
+
+// Draws every visible marker of a track scene in one pass: each marker is
+// stamped from the sprite of its look in its track's colour into an image the
+// size of the view. That image is kept until the markers, the zoom or the
+// look change, so that repainting the view for anything else (hovering, the
+// rubber band) costs one copy.
+class MarkerLayer
+{
+public:
+    // Draws the markers over the part of the scene the painter exposes.
+    // generation says when the markers last changed (the scene counts).
+    void Draw(QPainter *painter, const QRectF &exposed, const TrackScene &scene,
+              quint64 generation);
+
+private:
+    // A marker to stamp: the layer pixel of its point, its colour
+    // (premultiplied), its look (kind * 2 + selected).
+    struct Placed
+    {
+        QPoint at;
+        quint32 colour;
+        int look;
+    };
+
+    void Render(const TrackScene &scene, const QTransform &toLayer, qreal ratio);
+    void PrepareSprites(const TrackScene &scene, qreal scaleX, qreal scaleY, qreal ratio);
+    template <typename Marker>
+    void Place(const std::vector<Marker *> &markers, const QTransform &toLayer, int kind,
+               QPainter *direct);
+    void StampPlaced();
+
+    QImage layer;
+    quint64 drawnGeneration = 0;
+    QTransform drawnTransform;
+    QRect drawnRect;
+    qreal drawnRatio = 0;
+    bool drawn = false;
+
+    // For the looks normal, normal selected, error, error selected. Empty
+    // far zoomed in, where a sprite would be too large: the few markers on
+    // the screen are then painted one by one.
+    MarkerSprite sprites[4];
+    bool spritesUsable = false;
+    QPainterPath deviceShapes[2];
+    QPainterPath spriteShapes[2];
+    qreal spriteScaleX = 0;
+    qreal spriteScaleY = 0;
+    qreal spriteRatio = 0;
+    bool spriteOutline = false;
+
+    std::vector<Placed> placed;
+    std::vector<int> bandStarts;
+    std::vector<int> bandFill;
+    std::vector<Placed> inBands;
+};

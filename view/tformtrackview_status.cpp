@@ -1,0 +1,86 @@
+#include "view/tformtrackview.h"
+
+#include "view/tformtrackviewform.h"
+#include "view/trackgraphicsview.h"
+#include "view/trackscene.h"
+
+#include <QLabel>
+#include <QStatusBar>
+#include <cmath>
+
+namespace {
+
+QString Percent(qreal zoom)
+{
+    const qreal percent = zoom * 100.0;
+    return QString::number(percent, 'f', percent < 10.0 ? 1 : 0) + QStringLiteral(" %");
+}
+
+} // namespace
+
+void TFormTrackView::ShowLoadStatus(const QString &text)
+{
+    if (text.isEmpty())
+        statusBar()->clearMessage();
+    else
+        statusBar()->showMessage(text);
+}
+
+void TFormTrackView::ShowImageStatus()
+{
+    const int image = scene->CurrentImage();
+    if (image < 0) {
+        ui->lbImage->clear();
+        return;
+    }
+    QString text = tr("Image %1 of %2").arg(image + 1).arg(scene->ImageCount());
+    const QString name = scene->SliceName(image);
+    if (!name.isEmpty())
+        text += QStringLiteral("  ") + name;
+    ui->lbImage->setText(text);
+}
+
+void TFormTrackView::ShowCursorStatus(QPointF scenePos)
+{
+    cursorOverView = true;
+    cursorScenePos = scenePos;
+    const int image = scene->CurrentImage();
+    if (image < 0 || !scene->sceneRect().contains(scenePos)) {
+        ui->lbPosition->clear();
+        ui->lbValue->clear();
+        return;
+    }
+    ui->lbPosition->setText(
+        tr("x %1  y %2").arg(scenePos.x(), 0, 'f', 1).arg(scenePos.y(), 0, 'f', 1));
+    const QPoint pixel(static_cast<int>(std::floor(scenePos.x())),
+                       static_cast<int>(std::floor(scenePos.y())));
+    const QString value = scene->PixelValueText(image, pixel);
+    ui->lbValue->setText(value.isEmpty() ? QString() : tr("value %1").arg(value));
+}
+
+void TFormTrackView::ClearCursorStatus()
+{
+    cursorOverView = false;
+    ui->lbPosition->clear();
+    ui->lbValue->clear();
+}
+
+void TFormTrackView::RefreshPixelValue(int image)
+{
+    if (cursorOverView && image == scene->CurrentImage())
+        ShowCursorStatus(cursorScenePos);
+}
+
+void TFormTrackView::ShowZoomStatus()
+{
+    const TrackGraphicsView *view = ui->graphicsView;
+    if (!view->IsFitted()) {
+        ui->lbZoom->setText(Percent(view->ZoomX()));
+        return;
+    }
+    // The fitted view stretches the image: two scales when they differ.
+    const QString across = Percent(view->ZoomX());
+    const QString down = Percent(view->ZoomY());
+    ui->lbZoom->setText(across == down ? tr("Fit %1").arg(across)
+                                       : tr("Fit %1 x %2").arg(across, down));
+}

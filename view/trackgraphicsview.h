@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QGraphicsView>
+#include <QPointF>
+#include <QSizeF>
+
+class TrackScene;
+
+// The view window's graphics view. It shows the current image either fitted
+// (the scene rectangle stretched to the view, aspect ratio ignored) or zoomed
+// with square image pixels, from just above the fit to 32 screen pixels per
+// image pixel, and then pans. Hovering a marker tells its track. The view
+// takes no keyboard focus: the window handles the keys and the wheel and
+// calls the zoom and pan operations here.
+class TrackGraphicsView : public QGraphicsView
+{
+    Q_OBJECT
+
+public:
+    explicit TrackGraphicsView(QWidget *parent = nullptr);
+
+    static constexpr qreal kMaxZoom = 32.0;
+
+    bool IsFitted() const { return fitted; }
+    // Screen pixels per image pixel as shown now, across and down (they
+    // differ only in the fitted view).
+    qreal ZoomX() const;
+    qreal ZoomY() const;
+
+    void FitToWindow();
+    // One step up or down the ladder of zooms (powers of the square root of
+    // two, so that 100 % is on it) about the centre of the view. Up from the
+    // fitted view goes to the first step that is larger than the fit both
+    // across and down; down to the fit or below returns to the fitted view.
+    void ZoomIn();
+    void ZoomOut();
+    // One image pixel per screen pixel, about the centre.
+    void ShowActualPixels();
+    // Zooms by factor keeping the image point under anchor (viewport
+    // coordinates) where it is.
+    void ZoomBy(qreal factor, QPointF anchor);
+    // Scrolls the image by delta screen pixels (nothing in the fitted view).
+    void PanBy(QPoint delta);
+    // The middle of the viewport, and the image point shown there.
+    QPointF ViewportMiddle() const;
+    QPointF ViewCentre() const;
+
+    // After the scene switched images: the fitted view fits the new image, a
+    // zoomed view keeps its zoom and its centre.
+    void ApplyZoom();
+    // After a new image sequence: keeps the zoom if its images have the size
+    // of the last ones, and returns to the fitted view otherwise.
+    void SequenceLoaded();
+
+    // While the pan key (Space) is held, a drag with any button pans.
+    void SetPanKeyHeld(bool held);
+
+signals:
+    void ZoomChanged();
+    // The cursor over the viewport, in scene coordinates; CursorLeft once it
+    // left the viewport.
+    void CursorMoved(QPointF scenePos);
+    void CursorLeft();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+
+private:
+    TrackScene *Scene() const;
+    bool HasImage() const;
+    bool StartsPan(const QMouseEvent *event) const;
+    qreal FitLimit() const;
+    void SetZoom(qreal zoom, QPointF anchor);
+    void UpdateCursorShape();
+    void UpdateHover(QPoint at);
+    void FollowCursor();
+    qreal HitTolerance() const;
+
+    bool fitted = true;
+    qreal zoom = 1.0;
+    QPointF centre;
+    // The image point held under the anchor of the last zoom: zooming again at
+    // the same place holds that point, so that scrolling by whole pixels at
+    // each step does not make it creep.
+    bool anchorKept = false;
+    QPointF anchorView;
+    QPointF anchorScene;
+    QSizeF sequenceSize;
+    // Set while the view changes its own transform and scroll bars: the
+    // centre the user chose must not follow what they pass through.
+    bool applying = false;
+    // The cursor's last place over the viewport, while it is there: when the
+    // image moves under a still cursor, the hovered track and the status bar
+    // follow.
+    bool cursorInside = false;
+    QPoint cursorAt;
+    bool panKeyHeld = false;
+    bool panning = false;
+    Qt::MouseButton panButton = Qt::NoButton;
+    QPoint panFrom;
+};
