@@ -15,6 +15,9 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -71,6 +74,34 @@ private:
     int total;
     QElapsedTimer sinceUpdate;
 };
+
+// The order of a sorted list widget (plain character-code comparison of the
+// texts) for decimal ids, by a numeric key instead of string comparisons: the
+// digits padded with zeros to ten places, a shorter text first on a tie
+// ("1" < "10" < "100" < "11").
+quint64 ListTextKey(const QString &label)
+{
+    const quint64 value = label.toULongLong();
+    const int digits = static_cast<int>(label.size());
+    quint64 padded = value;
+    for (int d = digits; d < 10; ++d)
+        padded *= 10;
+    return padded * 16 + static_cast<quint64>(digits);
+}
+
+void SortAsListText(QStringList &labels)
+{
+    std::vector<std::pair<quint64, qsizetype>> keys;
+    keys.reserve(static_cast<size_t>(labels.size()));
+    for (qsizetype i = 0; i < labels.size(); ++i)
+        keys.emplace_back(ListTextKey(labels[i]), i);
+    std::sort(keys.begin(), keys.end());
+    QStringList sorted;
+    sorted.reserve(labels.size());
+    for (const auto &key : keys)
+        sorted << std::move(labels[key.second]);
+    labels = std::move(sorted);
+}
 
 void ShowError(QWidget *parent, const QString &text)
 {
@@ -172,7 +203,16 @@ void TFormStrandsight::FillIdList(QListWidget *list, const TrackTable &table)
         return;
     QStringList labels;
     viewWindow->AppendIdLabels(table, labels);
+    // The list keeps its entries in text order (10 before 9), but inserting a
+    // batch into a sorted list costs time quadratic in its size: the labels go
+    // in already in that order with sorting off, which leaves nothing to move.
+    SortAsListText(labels);
+    list->setSortingEnabled(false);
+    // A shown list relayouts for each inserted row; one layout at the end.
+    list->setUpdatesEnabled(false);
     list->addItems(labels);
+    list->setUpdatesEnabled(true);
+    list->setSortingEnabled(true);
 }
 
 bool TFormStrandsight::LoadImageFiles(const QStringList &selection)

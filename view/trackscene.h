@@ -87,6 +87,8 @@ protected:
 
 private:
     void MoveMarkersTo(int image);
+    void DeleteMarkers(bool normal, bool error);
+    void AddCreationMarker();
 
     std::vector<QImage> images;
     QStringList sliceNames;
