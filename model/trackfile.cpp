@@ -2,6 +2,7 @@
 
 #include "model/cnumericlocale.h"
 #include "model/parallelinorder.h"
+#include "model/tracksetwriter.h"
 
 #include <QFile>
 
@@ -141,9 +142,12 @@ bool WriteRecord(FILE *file, const TrackPoint &p, unsigned int id)
         > 0;
 }
 
-bool WriteRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackTable &table,
-                  unsigned int image, bool invert)
+} // namespace
+
+bool WriteTrackRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackTable &table,
+                       unsigned int image, bool invert)
 {
+    CNumericLocale cLocale;
     if (!invert) {
         for (const unsigned int id : ids) {
             const auto track = table.find(id);
@@ -175,39 +179,14 @@ bool WriteRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackT
     return true;
 }
 
-// Creates a new, empty file beside path and returns it open for writing.
-FILE *CreateTemporaryBeside(const QByteArray &path, QByteArray &temporary)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = path + ".part" + QByteArray::number(static_cast<qint64>(getpid())) + "-"
-            + QByteArray::number(attempt);
-        if (FILE *file = std::fopen(temporary.constData(), "wbx"))
-            return file;
-        if (errno != EEXIST)
-            return nullptr;
-    }
-    return nullptr;
-}
-
-} // namespace
-
 bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids,
                     const TrackTable &table, unsigned int image, bool invert)
 {
-    CNumericLocale cLocale;
-    QByteArray temporary;
-    FILE *file = CreateTemporaryBeside(path, temporary);
-    if (!file)
-        return false;
-
-    bool ok = WriteRecords(file, ids, table, image, invert);
-    ok = std::fflush(file) == 0 && ok;
-    ok = !std::ferror(file) && ok;
-    ok = std::fclose(file) == 0 && ok;
-    ok = ok && std::rename(temporary.constData(), path.constData()) == 0;
-    if (!ok)
-        std::remove(temporary.constData());
-    return ok;
+    // Its callers write data they can make again (sample sets, tests): no
+    // waiting for the disk. A user's save goes through TrackSetWriter itself.
+    TrackSetWriter writer({ QFile::decodeName(path) }, false);
+    return writer.Write(
+        [&](FILE *file, int) { return WriteTrackRecords(file, ids, table, image, invert); });
 }
 
 int NumberWidth(int count)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -43,9 +44,14 @@ struct TrackSetRead
 TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table,
                           const std::function<bool(int done, int total)> &progress = {});
 
-// Writes the records of one image: the tracks of ids (in list order), or with
-// invert every track of table not in ids (ascending id). The file is written
-// beside its target and moved into place only when complete; false when
+// Writes the records of one image to file: the tracks of ids (in list order),
+// or with invert every track of table not in ids (ascending id). False when a
+// write failed (errno tells why).
+bool WriteTrackRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackTable &table,
+                       unsigned int image, bool invert);
+
+// The same records as a file of its own, written as a set of one file by
+// TrackSetWriter (replaced whole, not waiting for the disk): false when
 // anything failed, and then an existing file at path is left as it was.
 bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids,
                     const TrackTable &table, unsigned int image, bool invert);
