@@ -1,7 +1,7 @@
 #include "model/trackfile.h"
 
 #include "model/cnumericlocale.h"
-#include "model/parallelinorder.h"
+#include "model/tracksetreader.h"
 #include "model/tracksetwriter.h"
 
 #include <QFile>
@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -47,18 +49,33 @@ void SkipRestOfLine(FILE *file)
 
 } // namespace
 
-bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records)
+bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
+                    const std::atomic<bool> *cancel)
 {
     CNumericLocale cLocale;
-    FILE *file = std::fopen(path.constData(), "rb");
-    if (!file)
+    // Opened without waiting (a named pipe would block until a writer came),
+    // and read only if it is a regular file: a folder or a device is not a
+    // track file.
+    const int descriptor = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
         return false;
+    struct stat status;
+    FILE *file = nullptr;
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)
+        || !(file = ::fdopen(descriptor, "rb"))) {
+        ::close(descriptor);
+        return false;
+    }
 
     // Fields are separated by any run of white space, so tabs or spaces, CR LF
     // and records split over lines all read. Text that is not a record skips
     // the rest of its line; every failed conversion stops on a non-blank
     // character that the skip then consumes, so the loop always ends.
-    while (!std::feof(file) && !std::ferror(file)) {
+    for (unsigned int line = 1; !std::feof(file) && !std::ferror(file); ++line) {
+        // A cancel must act within a fraction of a second, inside a file of
+        // any size: a few thousand records take well under a millisecond.
+        if (cancel && line % 4096 == 0 && *cancel)
+            break;
         float x = 0.0f;
         float y = 0.0f;
         long long idValue = 0;
@@ -79,8 +96,9 @@ bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records)
         if (IdFromValue(idValue, id) && std::isfinite(x) && std::isfinite(y))
             records.push_back(TrackRecord { id, TrackPoint { x, y } });
     }
-    // A read error (a directory, an I/O failure) is not an empty file.
-    const bool ok = !std::ferror(file);
+    // A read error (an I/O failure) is not an empty file; a cancelled read
+    // is not a complete one.
+    const bool ok = !std::ferror(file) && !(cancel && *cancel);
     std::fclose(file);
     return ok;
 }
@@ -105,32 +123,21 @@ bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image
 TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table,
                           const std::function<bool(int done, int total)> &progress)
 {
-    struct Parsed
-    {
-        bool ok = false;
-        std::vector<TrackRecord> records;
-    };
+    TrackSetReader reader(paths);
+    reader.Start();
     const int total = static_cast<int>(paths.size());
-    TrackSetRead result;
-    const std::function<Parsed(int)> parse = [&paths](int i) {
-        Parsed parsed;
-        parsed.ok = ParseTrackFile(QFile::encodeName(paths[i]), parsed.records);
-        return parsed;
-    };
-    const std::function<bool(int, Parsed &)> store = [&](int i, Parsed &parsed) {
-        if (!parsed.ok) {
-            result = { TrackSetRead::Unreadable, i };
-            return false;
+    int reported = 0;
+    for (bool finished = false; !finished;) {
+        finished = reader.WaitForFinished(20);
+        for (const int done = reader.FilesRead(); progress && reported < done;) {
+            if (!progress(++reported, total))
+                return { TrackSetRead::Cancelled, -1 };
         }
-        StoreTrackRecords(parsed.records, table, static_cast<unsigned int>(i));
-        if (progress && !progress(i + 1, total)) {
-            result = { TrackSetRead::Cancelled, -1 };
-            return false;
-        }
-        return true;
-    };
-    ParallelInOrder(total, parse, store);
-    return result;
+    }
+    const TrackSetRead read = reader.Result();
+    if (read.outcome == TrackSetRead::Complete)
+        table = reader.TakeTable();
+    return read;
 }
 
 namespace {
