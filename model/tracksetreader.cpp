@@ -7,41 +7,32 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// One record with the image it belongs to, as the table is built from them.
-struct ImageRecord
+// Orders a file's records by id, keeping the file order of records with the
+// same id (the later line for an image wins). Files list their tracks in
+// ascending id as a rule, so this usually only checks.
+void SortById(std::vector<TrackRecord> &records)
 {
-    unsigned int id;
-    unsigned int image;
-    TrackPoint point;
-};
-
-// Sorts by id, keeping the order of records with the same id (image, then
-// line within a file): two stable counting passes over the halves of the id.
-void SortById(std::vector<ImageRecord> &records)
-{
-    std::vector<ImageRecord> buffer(records.size());
-    for (const int shift : { 0, 16 }) {
-        std::vector<size_t> start(65537, 0);
-        for (const ImageRecord &record : records)
-            ++start[((record.id >> shift) & 0xFFFF) + 1];
-        if (start[1] == records.size() && shift == 16)
-            return; // every id below 65536: already in order
-        for (size_t b = 1; b < start.size(); ++b)
-            start[b] += start[b - 1];
-        for (const ImageRecord &record : records)
-            buffer[start[(record.id >> shift) & 0xFFFF]++] = record;
-        records.swap(buffer);
-    }
+    const auto byId = [](const TrackRecord &a, const TrackRecord &b) { return a.id < b.id; };
+    if (!std::is_sorted(records.begin(), records.end(), byId))
+        std::stable_sort(records.begin(), records.end(), byId);
 }
 
 } // namespace
 
+// Files are stored into the table in name order as soon as they are parsed,
+// while later files are still being parsed. That suits sets whose files list
+// mostly the same tracks: each record goes where the one before it went. In a
+// set of many short tracks each file brings mostly new ids and every record
+// would need a search of the whole table; once a file shows that, the rest
+// waits and is merged at the end in one ascending pass instead.
 struct TrackSetReader::State
 {
     QStringList paths;
@@ -53,6 +44,13 @@ struct TrackSetReader::State
     std::atomic<int> firstFailed { 0 };
     std::vector<std::vector<TrackRecord>> records;
 
+    std::mutex storeMutex;
+    std::condition_variable storeDone;
+    std::vector<char> readyToStore;
+    int nextToStore = 0;
+    bool storing = false;
+    bool deferred = false;
+
     mutable std::mutex mutex;
     mutable std::condition_variable finishedChanged;
     bool finished = false;
@@ -60,6 +58,9 @@ struct TrackSetReader::State
     TrackTable table;
 
     void ParseFile(int index);
+    void StoreReadyFiles();
+    void StoreFile(int index);
+    void MergeDeferredFiles();
     void Build();
     void Finish(TrackSetRead outcome);
 };
@@ -67,9 +68,16 @@ struct TrackSetReader::State
 void TrackSetReader::State::ParseFile(int index)
 {
     if (!cancel && index < firstFailed) {
-        const bool ok = ParseTrackFile(QFile::encodeName(paths[index]),
-                                       records[static_cast<size_t>(index)], &cancel);
-        if (!ok && !cancel) {
+        std::vector<TrackRecord> &file = records[static_cast<size_t>(index)];
+        const bool ok = ParseTrackFile(QFile::encodeName(paths[index]), file, &cancel);
+        if (ok) {
+            SortById(file);
+            {
+                std::lock_guard<std::mutex> lock(storeMutex);
+                readyToStore[static_cast<size_t>(index)] = 1;
+            }
+            StoreReadyFiles();
+        } else if (!cancel) {
             int earliest = firstFailed;
             while (index < earliest && !firstFailed.compare_exchange_weak(earliest, index)) { }
         }
@@ -79,38 +87,102 @@ void TrackSetReader::State::ParseFile(int index)
         Build();
 }
 
+// One helper at a time stores, the files in name order.
+void TrackSetReader::State::StoreReadyFiles()
+{
+    std::unique_lock<std::mutex> lock(storeMutex);
+    if (storing)
+        return;
+    storing = true;
+    while (!deferred && !cancel && nextToStore < static_cast<int>(records.size())
+           && readyToStore[static_cast<size_t>(nextToStore)]) {
+        const int index = nextToStore;
+        lock.unlock();
+        StoreFile(index);
+        lock.lock();
+        ++nextToStore;
+    }
+    storing = false;
+    storeDone.notify_all();
+}
+
+void TrackSetReader::State::StoreFile(int index)
+{
+    std::vector<TrackRecord> &file = records[static_cast<size_t>(index)];
+    size_t misses = 0;
+    auto last = table.end();
+    for (size_t stored = 0; stored < file.size(); ++stored) {
+        if (stored % 65536 == 0 && cancel)
+            return;
+        const TrackRecord &record = file[stored];
+        const auto hint = last == table.end() ? table.end() : std::next(last);
+        last = table.try_emplace(hint, record.id);
+        if (last != hint && std::next(last) != hint)
+            ++misses;
+        last->second.insert_or_assign(last->second.end(), static_cast<unsigned int>(index),
+                                      record.point);
+    }
+    if (misses * 4 > file.size()) {
+        std::lock_guard<std::mutex> lock(storeMutex);
+        deferred = true;
+    }
+    std::vector<TrackRecord>().swap(file);
+}
+
+// The files not stored yet, each in id order, merged into the table:
+// ascending ids and, within an id, ascending images, so every insertion goes
+// right where the walk through the table stands.
+void TrackSetReader::State::MergeDeferredFiles()
+{
+    using Head = std::pair<quint64, size_t>; // (id, image) as one key, and the image
+    const auto key
+        = [](unsigned int id, size_t image) { return (static_cast<quint64>(id) << 32) | image; };
+    std::vector<Head> heads;
+    std::vector<size_t> next(records.size(), 0);
+    for (size_t image = static_cast<size_t>(nextToStore); image < records.size(); ++image) {
+        if (!records[image].empty())
+            heads.emplace_back(key(records[image].front().id, image), image);
+    }
+    const auto later = std::greater<Head>();
+    std::make_heap(heads.begin(), heads.end(), later);
+    auto at = table.begin();
+    for (size_t merged = 0; !heads.empty(); ++merged) {
+        if (merged % 65536 == 0 && cancel)
+            return;
+        std::pop_heap(heads.begin(), heads.end(), later);
+        const size_t image = heads.back().second;
+        const TrackRecord record = records[image][next[image]++];
+        while (at != table.end() && at->first < record.id)
+            ++at;
+        if (at == table.end() || at->first != record.id)
+            at = table.emplace_hint(at, record.id, PointMap());
+        at->second.insert_or_assign(at->second.end(), static_cast<unsigned int>(image),
+                                    record.point);
+        if (next[image] < records[image].size()) {
+            heads.back().first = key(records[image][next[image]].id, image);
+            std::push_heap(heads.begin(), heads.end(), later);
+        } else {
+            heads.pop_back();
+            std::vector<TrackRecord>().swap(records[image]);
+        }
+    }
+}
+
 // Runs on the helper that parsed the last file.
 void TrackSetReader::State::Build()
 {
+    {
+        std::unique_lock<std::mutex> lock(storeMutex);
+        storeDone.wait(lock, [this] { return !storing; });
+    }
+    if (!cancel && firstFailed == paths.size()) {
+        StoreReadyFiles();
+        MergeDeferredFiles();
+    }
     if (cancel)
         return Finish({ TrackSetRead::Cancelled, -1 });
     if (firstFailed < paths.size())
         return Finish({ TrackSetRead::Unreadable, firstFailed });
-
-    size_t count = 0;
-    for (const std::vector<TrackRecord> &file : records)
-        count += file.size();
-    std::vector<ImageRecord> all;
-    all.reserve(count);
-    for (size_t image = 0; image < records.size(); ++image) {
-        for (const TrackRecord &record : records[image])
-            all.push_back({ record.id, static_cast<unsigned int>(image), record.point });
-        std::vector<TrackRecord>().swap(records[image]);
-    }
-    SortById(all);
-
-    // Ascending ids and, within an id, ascending images: every insertion
-    // goes to the end of its map, and a later line for the same image
-    // replaces the earlier one.
-    for (size_t i = 0; i < all.size();) {
-        if (cancel)
-            return Finish({ TrackSetRead::Cancelled, -1 });
-        const unsigned int id = all[i].id;
-        PointMap points;
-        for (; i < all.size() && all[i].id == id; ++i)
-            points.insert_or_assign(points.end(), all[i].image, all[i].point);
-        table.emplace_hint(table.end(), id, std::move(points));
-    }
     Finish({ TrackSetRead::Complete, -1 });
 }
 
@@ -149,6 +221,7 @@ bool TrackSetReader::Start()
         }
     }
     state->records.resize(static_cast<size_t>(count));
+    state->readyToStore.assign(static_cast<size_t>(count), 0);
     state->firstFailed = count;
     state->remaining = count;
     if (count == 0) {

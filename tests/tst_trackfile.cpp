@@ -69,6 +69,7 @@ private slots:
     void readRecords();
     void readRandomBytesEnds();
     void readFailures();
+    void setReadsLikeFileAfterFile_data();
     void setReadsLikeFileAfterFile();
     void cancelStopsInsideAFile();
     void writeRecordLayout();
@@ -226,24 +227,36 @@ void TstTrackFile::readFailures()
     QCOMPARE(Describe(table), before);
 }
 
-// A set read as one (on helper threads, the table built at the end) holds
-// what reading its files one after the other gives: sparse ids on both sides
-// of 65536, ids unordered within a file, an id twice on one image.
+void TstTrackFile::setReadsLikeFileAfterFile_data()
+{
+    QTest::addColumn<bool>("sparse");
+    QTest::newRow("the same tracks in every file") << false;
+    QTest::newRow("mostly new tracks in every file") << true;
+}
+
+// A set read as one (on helper threads, stored as files arrive or merged at
+// the end) holds what reading its files one after the other gives: ids
+// unordered within a file, an id twice on one image, the largest id.
 void TstTrackFile::setReadsLikeFileAfterFile()
 {
+    QFETCH(bool, sparse);
     QRandomGenerator random(12);
     QStringList paths;
     TrackTable oneByOne;
+    const QString folder
+        = dir.filePath(sparse ? QStringLiteral("sparse") : QStringLiteral("dense"));
+    QVERIFY(QDir().mkpath(folder));
     for (int image = 0; image < 30; ++image) {
         QByteArray text;
         for (int k = 0; k < 200; ++k) {
-            const unsigned int id
-                = random.bounded(4) == 0 ? random.bounded(100u) : random.generate();
+            unsigned int id = (static_cast<unsigned int>(k) * 7919u) % 211u;
+            if (sparse)
+                id = random.bounded(4) == 0 ? random.bounded(100u) : random.generate();
             text += QString::asprintf("%d.5\t%d\t%d\n", image, k, static_cast<int>(id)).toLatin1();
         }
         text += "1\t1\t4294967295\n2\t2\t0\n3\t3\t0\n";
-        paths << dir.filePath(QStringLiteral("set/t%1.txt").arg(image, 2, 10, QLatin1Char('0')));
-        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("set"))));
+        paths << QDir(folder).filePath(
+            QStringLiteral("t%1.txt").arg(image, 2, 10, QLatin1Char('0')));
         QVERIFY(WriteBytes(paths.back(), text));
         QVERIFY(ReadTrackFile(Native(paths.back()), oneByOne, static_cast<unsigned int>(image)));
     }
@@ -254,8 +267,8 @@ void TstTrackFile::setReadsLikeFileAfterFile()
 
     // The first file in name order that cannot be read is the one reported,
     // and a pipe is refused before any file is read.
-    paths[20] = dir.filePath(QStringLiteral("set/missing.txt"));
-    paths[25] = dir.filePath(QStringLiteral("set/pipe.txt"));
+    paths[20] += QStringLiteral(".missing");
+    paths[25] += QStringLiteral(".pipe");
     QCOMPARE(mkfifo(Native(paths[25]).constData(), 0600), 0);
     const TrackSetRead failed = ReadTrackSet(paths, together);
     QCOMPARE(failed.outcome, TrackSetRead::Unreadable);
