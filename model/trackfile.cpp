@@ -194,7 +194,7 @@ bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids
 {
     // Its callers write data they can make again (sample sets, tests): no
     // waiting for the disk. A user's save goes through TrackSetWriter itself.
-    TrackSetWriter writer({ QFile::decodeName(path) }, false);
+    TrackSetWriter writer({ QFile::decodeName(path) }, TrackSetWriter::Scratch);
     return writer.Write(
         [&](FILE *file, int) { return WriteTrackRecords(file, ids, table, image, invert); });
 }

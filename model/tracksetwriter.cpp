@@ -91,7 +91,9 @@ void RemoveLeftovers(const QByteArray &directory)
         QStringLiteral("^\\.[A-Za-z0-9_]*[0-9]\\.txt\\.[A-Za-z0-9]{6}$"));
     static const QRegularExpression partial(
         QStringLiteral("^[A-Za-z0-9_]*[0-9]\\.txt\\.part([0-9]+)-[0-9]+$"));
-    const QDir folder(QFile::decodeName(directory));
+    QDir folder(QFile::decodeName(directory));
+    // Names first: the other files of a large folder are not even looked at.
+    folder.setNameFilters({ QStringLiteral(".*.txt.??????"), QStringLiteral("*.txt.part*") });
     const QStringList names = folder.entryList(
         QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDir::NoSort);
     for (const QString &name : names) {
@@ -151,9 +153,9 @@ private:
 
 } // namespace
 
-TrackSetWriter::TrackSetWriter(QStringList targets, bool flushToDisk)
+TrackSetWriter::TrackSetWriter(QStringList targets, Mode mode)
     : targetPaths(std::move(targets))
-    , flushToDisk(flushToDisk)
+    , mode(mode)
 {
 }
 
@@ -174,7 +176,8 @@ bool TrackSetWriter::Write(const Content &content)
             return Fail(target,
                         Tr("Another save is writing into the folder \"%1\"")
                             .arg(QFile::decodeName(target.directory)));
-        RemoveLeftovers(target.directory);
+        if (mode == Save)
+            RemoveLeftovers(target.directory);
     }
 
     for (size_t i = 0; i < targets.size(); ++i) {
@@ -191,7 +194,7 @@ bool TrackSetWriter::Write(const Content &content)
         }
         target.temporary.clear();
     }
-    if (flushToDisk) {
+    if (mode == Save) {
         for (const auto &lock : locks)
             lock.second->Sync();
     }
@@ -280,7 +283,7 @@ bool TrackSetWriter::WriteTemporary(Target &target, int index, const Content &co
     }
     // On disk before the rename: after a crash the name must lead to the
     // whole new content or to the old, never to an empty file.
-    if (ok && flushToDisk && ::fsync(::fileno(file)) != 0) {
+    if (ok && mode == Save && ::fsync(::fileno(file)) != 0) {
         ok = false;
         error = errno;
     }

@@ -33,10 +33,14 @@ public:
     // (errno then tells why).
     using Content = std::function<bool(FILE *file, int index)>;
 
+    // Save: what a user saves, flushed to disk, the leftovers of killed saves
+    // cleared from its folders. Scratch: data that can be made again (sample
+    // sets, tests), neither waiting for the disk (a few milliseconds a file)
+    // nor looking through the folder; replacing stays all or nothing.
+    enum Mode { Save, Scratch };
+
     // targets: the paths of the set, in the order content is asked for.
-    // flushToDisk false skips waiting for the disk (a few milliseconds per
-    // file), for data that can be made again; replacing stays all or nothing.
-    explicit TrackSetWriter(QStringList targets, bool flushToDisk = true);
+    explicit TrackSetWriter(QStringList targets, Mode mode = Save);
 
     // True when every target holds its new content. False when nothing was
     // replaced (or, should a rename fail after the checks, only the files
@@ -64,7 +68,7 @@ private:
     void RemoveTemporaries();
 
     QStringList targetPaths;
-    bool flushToDisk;
+    Mode mode;
     std::vector<Target> targets;
     Failure failure;
 };
