@@ -28,14 +28,17 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -503,10 +506,10 @@ int SaveOurs(const QString &data, const QString &target, int reps)
         ids.push_back(track.first);
     std::vector<double> times;
     for (int r = 0; r < reps; ++r) {
-        QString failedName;
+        TrackSetWriter::Failure failure;
         QElapsedTimer timer;
         timer.start();
-        if (!window.WriteTrackSet(target, QStringLiteral("picks"), ids, table, false, failedName))
+        if (!window.WriteTrackSet(target, QStringLiteral("picks"), ids, table, false, failure))
             return 2;
         times.push_back(timer.nsecsElapsed() / 1e6);
     }
@@ -545,6 +548,72 @@ int SaveBaseline(const QString &data, const QString &target, int reps)
         times.push_back(timer.nsecsElapsed() / 1e6);
     }
     Report(Median(times));
+    return 0;
+}
+
+// Very many distinct ids, as a tracker that breaks fibres into short pieces
+// writes them: loading the set, replacing it by a tiny one, and closing the
+// window with the set loaded (what quitting the program costs).
+int ManyIds(const QString &data, const QString &small)
+{
+    const QStringList files = FilesIn(data);
+    auto window = std::make_unique<TFormStrandsight>();
+    window->show();
+    QApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    if (!window->LoadTrackSet(files, false))
+        return 2;
+    QApplication::processEvents();
+    const double load = timer.nsecsElapsed() / 1e6;
+    const size_t ids = window->ViewWindow()->corrTracks.size();
+
+    timer.restart();
+    if (!window->LoadTrackSet(FilesIn(small), false))
+        return 2;
+    QApplication::processEvents();
+    const double replace = timer.nsecsElapsed() / 1e6;
+
+    if (!window->LoadTrackSet(files, false))
+        return 2;
+    QApplication::processEvents();
+    timer.restart();
+    window.reset();
+    const double quit = timer.nsecsElapsed() / 1e6;
+    Report(load, QStringLiteral("replace=%1 quit=%2 ids=%3").arg(replace).arg(quit).arg(ids));
+    return 0;
+}
+
+// Cancelling a load inside one huge file: how long Cancel takes to end the
+// load, and the longest the event loop waited meanwhile (a 10 ms timer that
+// ticks late shows the window not responding).
+int CancelInsideFile(const QString &file)
+{
+    TFormStrandsight window;
+    window.show();
+    QApplication::processEvents();
+    QElapsedTimer sinceStart;
+    QElapsedTimer sinceTick;
+    QElapsedTimer sinceCancel;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+        if (!sinceCancel.isValid() && sinceStart.elapsed() > 1500) {
+            if (auto *progress
+                = window.findChild<QProgressDialog *>(QStringLiteral("loadProgress"))) {
+                sinceCancel.start();
+                progress->cancel();
+            }
+        }
+    });
+    sinceStart.start();
+    sinceTick.start();
+    ticker.start(10);
+    if (window.LoadTrackSet({ file }, false) || !sinceCancel.isValid())
+        return 2; // the file must take longer to read than the wait before Cancel
+    const double latency = sinceCancel.nsecsElapsed() / 1e6;
+    Report(latency, QStringLiteral("gap=%1").arg(longestGap));
     return 0;
 }
 
@@ -622,6 +691,10 @@ int RunChild(const QStringList &args)
         return ours ? TracksOurs(data, reps) : TracksBaseline(data, reps);
     if (scenario == QLatin1String("save"))
         return ours ? SaveOurs(data, args.value(3), reps) : SaveBaseline(data, args.value(3), reps);
+    if (scenario == QLatin1String("manyids"))
+        return ManyIds(data, args.value(3));
+    if (scenario == QLatin1String("cancel"))
+        return CancelInsideFile(data);
     if (scenario == QLatin1String("visibility"))
         return Visibility(data, variant, reps);
     return 3;
@@ -673,9 +746,8 @@ Measure RunMeasure(const QStringList &childArgs, const QStringList &environment 
 
 // One child per run, each measuring a single pass: a first load into a fresh
 // program, as a user opening a stack, with nothing left over from the run
-// before. The median time (and of each of medians among the extras) and the
-// highest peak are reported.
-Measure RunFreshMeasures(QStringList childArgs, int runs, const QStringList &medians = {})
+// before. The median time and the highest peak are reported.
+Measure RunFreshMeasures(QStringList childArgs, int runs)
 {
     childArgs.last() = QStringLiteral("1");
     std::vector<double> times;
@@ -686,14 +758,17 @@ Measure RunFreshMeasures(QStringList childArgs, int runs, const QStringList &med
         if (!m.ok)
             return m;
         times.push_back(m.ms);
-        for (const QString &key : medians)
-            extras[key].push_back(m.extra.value(key).toDouble());
+        for (auto it = m.extra.begin(); it != m.extra.end(); ++it)
+            extras[it.key()].push_back(it.value().toDouble());
         if (m.peakMb >= highest.peakMb)
             highest = m;
     }
     highest.ms = Median(times);
-    for (const QString &key : medians)
-        highest.extra[key] = QString::number(Median(extras[key]));
+    // Other figures a child reports are medians too; peaks stay the highest.
+    for (auto it = extras.begin(); it != extras.end(); ++it) {
+        if (!it.key().contains(QLatin1String("peak")))
+            highest.extra[it.key()] = QString::number(Median(it.value()));
+    }
     return highest;
 }
 
@@ -710,6 +785,55 @@ bool MakeData(const QString &dir, SampleOptions options)
     ::sync();
     out << "  data " << QDir(dir).dirName() << " written in " << timer.elapsed() / 1000.0 << " s"
         << Qt::endl;
+    return true;
+}
+
+// A set of short tracks, as a tracker that loses fibres often writes it:
+// ids distinct tracks over files files, each on three consecutive files, the
+// files listing their tracks in ascending id.
+bool WriteShortTracks(const QString &dir, int ids, int files)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (!QDir().mkpath(dir))
+        return false;
+    std::vector<QByteArray> texts(static_cast<size_t>(files));
+    for (int i = 0; i < ids; ++i) {
+        const int first
+            = static_cast<int>((i * 2654435761u) % static_cast<unsigned int>(files - 2));
+        for (int f = first; f < first + 3; ++f)
+            texts[static_cast<size_t>(f)] += QByteArray::number(i % 2048) + ".500000\t"
+                + QByteArray::number((i / 2048) % 2048 + f) + ".250000\t"
+                + QByteArray::number(i * 3 + 1) + '\n';
+    }
+    for (int f = 0; f < files; ++f) {
+        QFile file(
+            QDir(dir).filePath(QStringLiteral("short%1.txt").arg(f, 3, 10, QLatin1Char('0'))));
+        if (!file.open(QIODevice::WriteOnly) || file.write(texts[static_cast<size_t>(f)]) < 0)
+            return false;
+    }
+    ::sync();
+    out << "  data " << QDir(dir).dirName() << " written in " << timer.elapsed() / 1000.0 << " s"
+        << Qt::endl;
+    return true;
+}
+
+// One track file of about bytes bytes.
+bool WriteHugeFile(const QString &path, qint64 bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray chunk;
+    for (qint64 written = 0, id = 0; written < bytes; ++id) {
+        chunk += "1024.500000\t1024.250000\t" + QByteArray::number(id % 1000000) + '\n';
+        if (chunk.size() > (1 << 20)) {
+            written += file.write(chunk);
+            chunk.clear();
+        }
+    }
+    file.close();
+    ::sync();
     return true;
 }
 
@@ -786,8 +910,7 @@ int RunParent(int reps, bool quick, const QString &only)
         const Measure base = RunFreshMeasures(
             { QStringLiteral("images"), QStringLiteral("baseline"), imagesDir, repsText }, reps);
         const Measure ours = RunFreshMeasures(
-            { QStringLiteral("images"), QStringLiteral("ours"), imagesDir, repsText }, reps,
-            { QStringLiteral("firstms") });
+            { QStringLiteral("images"), QStringLiteral("ours"), imagesDir, repsText }, reps);
         const QString size = QStringLiteral("%1 x %2x%3 16-bit TIFF")
                                  .arg(images.slices)
                                  .arg(images.width)
@@ -940,6 +1063,42 @@ int RunParent(int reps, bool quick, const QString &only)
         row(QStringLiteral("saving picked tracks"),
             QStringLiteral("%1 tracks, %2 files").arg(tracks.fibres).arg(tracks.slices), ours, base,
             QStringLiteral("every track picked"));
+    }
+
+    if (wanted("tracks")) {
+        const int ids = quick ? 70000 : 700000;
+        const QString shortDir = root + QStringLiteral("/shorttracks");
+        const QString tinyDir = root + QStringLiteral("/tinyset");
+        QDir().mkpath(tinyDir);
+        QFile tiny(QDir(tinyDir).filePath(QStringLiteral("tiny0.txt")));
+        if (!tiny.open(QIODevice::WriteOnly) || tiny.write("1\t2\t1\n3\t4\t2\n") < 0
+            || !WriteShortTracks(shortDir, ids, 100))
+            return 1;
+        tiny.close();
+        const Measure m = RunFreshMeasures(
+            { QStringLiteral("manyids"), QStringLiteral("ours"), shortDir, tinyDir, repsText },
+            reps);
+        row(QStringLiteral("many ids: load, replace, quit"),
+            QStringLiteral("%1 ids, 100 files, %2 points").arg(ids).arg(3 * ids), m, Measure {},
+            QStringLiteral("load (first, fresh process); replacing it by a 2-track set %1 ms; "
+                           "closing the window with it loaded %2 ms")
+                .arg(m.extra.value(QStringLiteral("replace")).toDouble(), 0, 'f', 0)
+                .arg(m.extra.value(QStringLiteral("quit")).toDouble(), 0, 'f', 0));
+        QDir(shortDir).removeRecursively();
+    }
+    if (wanted("tracks")) {
+        const qint64 bytes = quick ? 50LL << 20 : 200LL << 20;
+        const QString huge = root + QStringLiteral("/huge.txt");
+        if (!WriteHugeFile(huge, bytes))
+            return 1;
+        const Measure m = RunFreshMeasures(
+            { QStringLiteral("cancel"), QStringLiteral("ours"), huge, repsText }, reps);
+        row(QStringLiteral("Cancel inside one file"),
+            QStringLiteral("%1 MB track file").arg(bytes >> 20), m, Measure {},
+            QStringLiteral("from Cancel, 1.5 s into the load, to the load ending; longest wait "
+                           "of the event loop during the load %1 ms")
+                .arg(m.extra.value(QStringLiteral("gap")).toDouble(), 0, 'f', 0));
+        QFile::remove(huge);
     }
 
     out << Qt::endl

@@ -1,7 +1,8 @@
 #include "model/trackfile.h"
 
 #include "model/cnumericlocale.h"
-#include "model/parallelinorder.h"
+#include "model/tracksetreader.h"
+#include "model/tracksetwriter.h"
 
 #include <QFile>
 
@@ -12,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -46,18 +49,36 @@ void SkipRestOfLine(FILE *file)
 
 } // namespace
 
-bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records)
+bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
+                    const std::atomic<bool> *cancel)
 {
     CNumericLocale cLocale;
-    FILE *file = std::fopen(path.constData(), "rb");
-    if (!file)
+    // Opened without waiting (a named pipe would block until a writer came),
+    // and read only if it is a regular file: a folder or a device is not a
+    // track file.
+    const int descriptor = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
         return false;
+    struct stat status;
+    FILE *file = nullptr;
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)
+        || !(file = ::fdopen(descriptor, "rb"))) {
+        ::close(descriptor);
+        return false;
+    }
+    // Room for the records a file of this size usually holds (about twenty
+    // bytes each): growing a large vector step by step copies it each time.
+    records.reserve(records.size() + static_cast<size_t>(status.st_size / 16));
 
     // Fields are separated by any run of white space, so tabs or spaces, CR LF
     // and records split over lines all read. Text that is not a record skips
     // the rest of its line; every failed conversion stops on a non-blank
     // character that the skip then consumes, so the loop always ends.
-    while (!std::feof(file) && !std::ferror(file)) {
+    for (unsigned int line = 1; !std::feof(file) && !std::ferror(file); ++line) {
+        // A cancel must act within a fraction of a second, inside a file of
+        // any size: a few thousand records take well under a millisecond.
+        if (cancel && line % 4096 == 0 && *cancel)
+            break;
         float x = 0.0f;
         float y = 0.0f;
         long long idValue = 0;
@@ -78,8 +99,9 @@ bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records)
         if (IdFromValue(idValue, id) && std::isfinite(x) && std::isfinite(y))
             records.push_back(TrackRecord { id, TrackPoint { x, y } });
     }
-    // A read error (a directory, an I/O failure) is not an empty file.
-    const bool ok = !std::ferror(file);
+    // A read error (an I/O failure) is not an empty file; a cancelled read
+    // is not a complete one.
+    const bool ok = !std::ferror(file) && !(cancel && *cancel);
     std::fclose(file);
     return ok;
 }
@@ -104,32 +126,21 @@ bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image
 TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table,
                           const std::function<bool(int done, int total)> &progress)
 {
-    struct Parsed
-    {
-        bool ok = false;
-        std::vector<TrackRecord> records;
-    };
+    TrackSetReader reader(paths);
+    reader.Start();
     const int total = static_cast<int>(paths.size());
-    TrackSetRead result;
-    const std::function<Parsed(int)> parse = [&paths](int i) {
-        Parsed parsed;
-        parsed.ok = ParseTrackFile(QFile::encodeName(paths[i]), parsed.records);
-        return parsed;
-    };
-    const std::function<bool(int, Parsed &)> store = [&](int i, Parsed &parsed) {
-        if (!parsed.ok) {
-            result = { TrackSetRead::Unreadable, i };
-            return false;
+    int reported = 0;
+    for (bool finished = false; !finished;) {
+        finished = reader.WaitForFinished(20);
+        for (const int done = reader.FilesRead(); progress && reported < done;) {
+            if (!progress(++reported, total))
+                return { TrackSetRead::Cancelled, -1 };
         }
-        StoreTrackRecords(parsed.records, table, static_cast<unsigned int>(i));
-        if (progress && !progress(i + 1, total)) {
-            result = { TrackSetRead::Cancelled, -1 };
-            return false;
-        }
-        return true;
-    };
-    ParallelInOrder(total, parse, store);
-    return result;
+    }
+    const TrackSetRead read = reader.Result();
+    if (read.outcome == TrackSetRead::Complete)
+        table = reader.TakeTable();
+    return read;
 }
 
 namespace {
@@ -141,9 +152,12 @@ bool WriteRecord(FILE *file, const TrackPoint &p, unsigned int id)
         > 0;
 }
 
-bool WriteRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackTable &table,
-                  unsigned int image, bool invert)
+} // namespace
+
+bool WriteTrackRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackTable &table,
+                       unsigned int image, bool invert)
 {
+    CNumericLocale cLocale;
     if (!invert) {
         for (const unsigned int id : ids) {
             const auto track = table.find(id);
@@ -175,39 +189,14 @@ bool WriteRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackT
     return true;
 }
 
-// Creates a new, empty file beside path and returns it open for writing.
-FILE *CreateTemporaryBeside(const QByteArray &path, QByteArray &temporary)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = path + ".part" + QByteArray::number(static_cast<qint64>(getpid())) + "-"
-            + QByteArray::number(attempt);
-        if (FILE *file = std::fopen(temporary.constData(), "wbx"))
-            return file;
-        if (errno != EEXIST)
-            return nullptr;
-    }
-    return nullptr;
-}
-
-} // namespace
-
 bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids,
                     const TrackTable &table, unsigned int image, bool invert)
 {
-    CNumericLocale cLocale;
-    QByteArray temporary;
-    FILE *file = CreateTemporaryBeside(path, temporary);
-    if (!file)
-        return false;
-
-    bool ok = WriteRecords(file, ids, table, image, invert);
-    ok = std::fflush(file) == 0 && ok;
-    ok = !std::ferror(file) && ok;
-    ok = std::fclose(file) == 0 && ok;
-    ok = ok && std::rename(temporary.constData(), path.constData()) == 0;
-    if (!ok)
-        std::remove(temporary.constData());
-    return ok;
+    // Its callers write data they can make again (sample sets, tests): no
+    // waiting for the disk. A user's save goes through TrackSetWriter itself.
+    TrackSetWriter writer({ QFile::decodeName(path) }, TrackSetWriter::Scratch);
+    return writer.Write(
+        [&](FILE *file, int) { return WriteTrackRecords(file, ids, table, image, invert); });
 }
 
 int NumberWidth(int count)

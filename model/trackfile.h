@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -25,16 +27,19 @@ struct TrackRecord
 
 // The reading half of ReadTrackFile: the well-formed records of one file, in
 // file order. Touches nothing shared, so files can be parsed side by side.
-bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records);
+// False for a path that is not a regular file, a read error, or once cancel
+// (looked at every few thousand records) is set.
+bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
+                    const std::atomic<bool> *cancel = nullptr);
 
 // The storing half: later records of an id replace earlier ones on image.
 void StoreTrackRecords(const std::vector<TrackRecord> &records, TrackTable &table,
                        unsigned int image);
 
 // Reads a whole set into table, paths[i] as image i, as ReadTrackFile would
-// one after the other: the files are parsed on helper threads and stored on the
-// calling thread in order. progress(done, total) runs on the calling thread
-// after each file; returning false cancels.
+// one after the other, on helper threads (TrackSetReader); table is replaced
+// only by a complete read. progress(done, total) runs on the calling thread
+// once for each file parsed, in order; returning false cancels.
 struct TrackSetRead
 {
     enum Outcome { Complete, Unreadable, Cancelled } outcome = Complete;
@@ -43,9 +48,14 @@ struct TrackSetRead
 TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table,
                           const std::function<bool(int done, int total)> &progress = {});
 
-// Writes the records of one image: the tracks of ids (in list order), or with
-// invert every track of table not in ids (ascending id). The file is written
-// beside its target and moved into place only when complete; false when
+// Writes the records of one image to file: the tracks of ids (in list order),
+// or with invert every track of table not in ids (ascending id). False when a
+// write failed (errno tells why).
+bool WriteTrackRecords(FILE *file, const std::vector<unsigned int> &ids, const TrackTable &table,
+                       unsigned int image, bool invert);
+
+// The same records as a file of its own, written as a set of one file by
+// TrackSetWriter (replaced whole, not waiting for the disk): false when
 // anything failed, and then an existing file at path is left as it was.
 bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids,
                     const TrackTable &table, unsigned int image, bool invert);

@@ -77,11 +77,13 @@ void TFormStrandsight::ConnectViewWindow()
 
 void TFormStrandsight::Directory()
 {
-    // No start directory on purpose: the dialog opens in the process's current
-    // directory, not in the working directory it is about to replace.
+    // The process's current directory, not the working directory it is about
+    // to replace; and set explicitly, or the dialog would open wherever the
+    // last file dialog of the process was.
     QFileDialog dialog(this, tr("Choose a Working Directory"));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOptions(QFileDialog::DontResolveSymlinks);
+    dialog.setDirectory(QDir::currentPath());
     if (dialog.exec() != QDialog::Accepted)
         return;
     // The folder being displayed, not an entry merely highlighted in it.

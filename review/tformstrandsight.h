@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/tracksetwriter.h"
 #include "model/tracktypes.h"
 #include "review/loadselection.h"
 
@@ -41,11 +42,11 @@ public:
                    const QStringList &error);
 
     // What a save does for one kind once directory and base filename are
-    // known: one file per loaded image. On failure returns false and sets
-    // failedName to the file that could not be written.
+    // known: one file per loaded image, all or nothing. On failure returns
+    // false and tells which file failed and why; no file was replaced then.
     bool WriteTrackSet(const QString &directory, const QString &base,
                        const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
-                       QString &failedName) const;
+                       TrackSetWriter::Failure &failure) const;
 
 protected:
     // Drops of image or track files on either window.

@@ -1,6 +1,7 @@
 #include "review/tformstrandsight.h"
 
 #include "model/trackfile.h"
+#include "model/tracksetreader.h"
 #include "review/tformstrandsightform.h"
 #include "view/imagesequence.h"
 #include "view/sliceloader.h"
@@ -17,6 +18,9 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QTimer>
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -48,10 +52,45 @@ public:
     // Reports that done files are finished; false once the user cancelled.
     bool Step(int done)
     {
+        if (!Update(done))
+            return !dialog.wasCanceled();
+        // Until the dialog is shown, setValue processes no events, so its own
+        // show timer could not fire during a slow file and no window would
+        // repaint. User input waits, so nothing can start another load here.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return !dialog.wasCanceled();
+    }
+
+    // Keeps the windows responding while work runs on other threads, until
+    // finished() or the user cancels (then false). The event loop is woken
+    // at least every kWakeMs, so Cancel acts within a fraction of a second.
+    // Until the dialog shows, user input waits, so nothing can start another
+    // load here; once shown it is modal and takes the input itself.
+    bool WaitUntil(const std::function<bool()> &finished, const std::function<int()> &done)
+    {
+        QTimer wake;
+        wake.start(kWakeMs);
+        while (!finished()) {
+            if (dialog.wasCanceled())
+                return false;
+            Update(done());
+            QCoreApplication::processEvents(
+                (dialog.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents)
+                | QEventLoop::WaitForMoreEvents);
+        }
+        return !dialog.wasCanceled();
+    }
+
+private:
+    static constexpr int kWakeMs = 20;
+
+    // Shows done files finished; false when it was too soon to repaint.
+    bool Update(int done)
+    {
         // Repainting the dialog for every one of hundreds of quick files would
         // cost more than the files themselves: ten updates a second suffice.
         if (done > 0 && done < total && sinceUpdate.isValid() && sinceUpdate.elapsed() < 100)
-            return !dialog.wasCanceled();
+            return false;
         sinceUpdate.start();
         if (done < total)
             dialog.setLabelText(
@@ -60,19 +99,42 @@ public:
                     .arg(done + 1)
                     .arg(total));
         dialog.setValue(done);
-        // Until the dialog is shown, setValue processes no events, so its own
-        // show timer could not fire during a slow file and no window would
-        // repaint. User input waits, so nothing can start another load here.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        return !dialog.wasCanceled();
+        return true;
     }
 
-private:
     QProgressDialog dialog;
     QString what;
     int total;
     QElapsedTimer sinceUpdate;
 };
+
+// The order of a sorted list widget (plain character-code comparison of the
+// texts) for decimal ids, by a numeric key instead of string comparisons: the
+// digits padded with zeros to ten places, a shorter text first on a tie
+// ("1" < "10" < "100" < "11").
+quint64 ListTextKey(const QString &label)
+{
+    const quint64 value = label.toULongLong();
+    const int digits = static_cast<int>(label.size());
+    quint64 padded = value;
+    for (int d = digits; d < 10; ++d)
+        padded *= 10;
+    return padded * 16 + static_cast<quint64>(digits);
+}
+
+void SortAsListText(QStringList &labels)
+{
+    std::vector<std::pair<quint64, qsizetype>> keys;
+    keys.reserve(static_cast<size_t>(labels.size()));
+    for (qsizetype i = 0; i < labels.size(); ++i)
+        keys.emplace_back(ListTextKey(labels[i]), i);
+    std::sort(keys.begin(), keys.end());
+    QStringList sorted;
+    sorted.reserve(labels.size());
+    for (const auto &key : keys)
+        sorted << std::move(labels[key.second]);
+    labels = std::move(sorted);
+}
 
 void ShowError(QWidget *parent, const QString &text)
 {
@@ -132,21 +194,28 @@ bool TFormStrandsight::LoadTrackSet(const QStringList &files, bool error)
     return true;
 }
 
-// Reads the set into table, which the caller gives empty: the registry is only
-// touched once every file has been read, so a file that cannot be opened, or a
-// cancel, leaves the tracks of the earlier load complete.
+// Reads the set into table: the registry is only touched once every file has
+// been read, so a file that cannot be opened, or a cancel, leaves the tracks of
+// the earlier load complete. The files are read on helper threads while the
+// windows keep responding; a path that is not a regular file is refused
+// before anything is read.
 bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable &table)
 {
     files.sort(Qt::CaseSensitive);
-    TrackSetRead read;
-    {
+    TrackSetReader reader(files);
+    if (reader.Start()) {
         LoadProgress progress(this, tr("track files"), static_cast<int>(files.size()));
-        read = ReadTrackSet(files, table,
-                            [&progress](int done, int) { return progress.Step(done); });
+        if (!progress.WaitUntil([&reader] { return reader.WaitForFinished(0); },
+                                [&reader] { return reader.FilesRead(); }))
+            return false; // the reader's helpers stop and clean up on their own
     }
+    const TrackSetRead read = reader.Result();
     if (read.outcome == TrackSetRead::Unreadable)
         ShowError(this, tr("Could not load \"%1\".").arg(files[read.file]));
-    return read.outcome == TrackSetRead::Complete;
+    if (read.outcome != TrackSetRead::Complete)
+        return false;
+    table = reader.TakeTable();
+    return true;
 }
 
 void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
@@ -175,7 +244,16 @@ void TFormStrandsight::FillIdList(QListWidget *list, const TrackTable &table)
         return;
     QStringList labels;
     viewWindow->AppendIdLabels(table, labels);
+    // The list keeps its entries in text order (10 before 9), but inserting a
+    // batch into a sorted list costs time quadratic in its size: the labels go
+    // in already in that order with sorting off, which leaves nothing to move.
+    SortAsListText(labels);
+    list->setSortingEnabled(false);
+    // A shown list relayouts for each inserted row; one layout at the end.
+    list->setUpdatesEnabled(false);
     list->addItems(labels);
+    list->setUpdatesEnabled(true);
+    list->setSortingEnabled(true);
 }
 
 void TFormStrandsight::ConnectImageLoading()

@@ -4,6 +4,7 @@
 #include "dialogs/informationbox.h"
 #include "dialogs/overwriteconfirmdialog.h"
 #include "model/trackfile.h"
+#include "model/tracksetwriter.h"
 #include "review/tformstrandsightform.h"
 #include "view/tformtrackview.h"
 
@@ -76,10 +77,13 @@ bool TFormStrandsight::SaveTracks(const std::vector<unsigned int> &ids, const Tr
         if (confirm.exec() != QDialog::Accepted)
             return true;
     }
-    QString failedName;
-    if (WriteTrackSet(directory, base, ids, table, invert, failedName))
+    TrackSetWriter::Failure failure;
+    if (WriteTrackSet(directory, base, ids, table, invert, failure))
         return true;
-    QMessageBox::critical(this, tr("Error"), tr("Failed to create file \"%1\"").arg(failedName));
+    // The system's reason too: "No space left on device" tells the user what
+    // to do, and that none of the set was replaced.
+    QMessageBox::critical(this, tr("Error"),
+                          tr("Failed to create file \"%1\": %2").arg(failure.name, failure.reason));
     return false;
 }
 
@@ -121,18 +125,19 @@ bool TFormStrandsight::WouldOverwrite(const QString &directory, const QStringLis
 
 bool TFormStrandsight::WriteTrackSet(const QString &directory, const QString &base,
                                      const std::vector<unsigned int> &ids, const TrackTable &table,
-                                     bool invert, QString &failedName) const
+                                     bool invert, TrackSetWriter::Failure &failure) const
 {
-    const QDir target(directory);
-    const QStringList names = SaveFileNames(base, viewWindow->ImageCount());
-    for (int i = 0; i < names.size(); ++i) {
-        const QByteArray path = QFile::encodeName(target.filePath(names[i]));
-        if (!WriteTrackFile(path, ids, table, static_cast<unsigned int>(i), invert)) {
-            failedName = names[i];
-            return false;
-        }
-    }
-    return true;
+    const QDir folder(directory);
+    QStringList paths;
+    for (const QString &name : SaveFileNames(base, viewWindow->ImageCount()))
+        paths << folder.filePath(name);
+    TrackSetWriter writer(paths);
+    if (writer.Write([&](FILE *file, int image) {
+            return WriteTrackRecords(file, ids, table, static_cast<unsigned int>(image), invert);
+        }))
+        return true;
+    failure = writer.LastFailure();
+    return false;
 }
 
 // Rich text, so the hints' underlined <u>do</u> shows as such.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds Strandsight and runs every test: once in a
-# normal build, once in an address + undefined-behaviour sanitizer build.
+# normal build, once in an address + undefined-behaviour sanitizer build. The
+# tests include tools/fault-check.sh, which kills saves at random moments.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -19,14 +20,26 @@
 
 namespace TestSupport {
 
+namespace {
+
+    // The modal widget a test may answer: shown, and not a progress window.
+    QWidget *PromptShown()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || qobject_cast<QProgressDialog *>(modal))
+            return nullptr;
+        return modal;
+    }
+
+} // namespace
+
 void AnswerNextModal(const std::function<void(QWidget *)> &handler, int timeoutMs)
 {
     auto timer = std::make_shared<QElapsedTimer>();
     timer->start();
     auto poll = std::make_shared<std::function<void()>>();
     *poll = [handler, timeoutMs, timer, poll]() {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible()) {
+        if (QWidget *modal = PromptShown()) {
             handler(modal);
             *poll = nullptr; // break the self-reference
             return;
@@ -98,31 +111,33 @@ ModalScript::ModalScript(QList<Step> steps, int timeoutMs)
             *poll = nullptr;
             return;
         }
-        QWidget *modal = QApplication::activeModalWidget();
-        if (modal && !modal->isVisible())
-            modal = nullptr;
+        QWidget *modal = PromptShown();
         if (modal != s->handled)
             s->handled = nullptr;
         // Scheduled before the step runs: a step that opens a nested modal
         // loop only returns once that loop has been answered.
         QTimer::singleShot(10, *poll);
-        if (modal && modal != s->handled) {
-            s->handled = modal;
-            s->sinceLast.restart();
-            if (s->done < s->steps.size()) {
-                s->seen << QString::fromLatin1(modal->metaObject()->className());
-                const Step step = s->steps.at(s->done++);
-                step(modal);
-            } else {
+        const bool overdue = s->sinceLast.elapsed() > s->timeoutMs;
+        if (!modal || modal == s->handled) {
+            if (!modal && s->done < s->steps.size() && overdue) {
                 s->failed = true;
-                if (auto *dialog = qobject_cast<QDialog *>(modal))
-                    dialog->reject();
-                else
-                    modal->close();
+                s->finished = true;
             }
-        } else if (!modal && s->done < s->steps.size() && s->sinceLast.elapsed() > s->timeoutMs) {
+            return;
+        }
+        const Step *step = s->done < s->steps.size() ? &s->steps.at(s->done) : nullptr;
+        if (step && step->type && !step->type->cast(modal) && !overdue)
+            return; // not the expected prompt: leave it alone for now
+        s->handled = modal;
+        s->sinceLast.restart();
+        if (step && (!step->type || step->type->cast(modal))) {
+            const Step current = *step;
+            s->seen << QString::fromLatin1(modal->metaObject()->className());
+            ++s->done;
+            current.handler(modal);
+        } else {
             s->failed = true;
-            s->finished = true;
+            RejectDialog(modal);
         }
     };
     QTimer::singleShot(0, *poll);

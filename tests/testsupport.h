@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <type_traits>
 
 class QWidget;
 
@@ -13,6 +14,7 @@ namespace TestSupport {
 
 // Runs handler on the next modal widget (dialog, message box, file dialog) as
 // soon as it is shown, polling from the event loop; gives up after timeoutMs.
+// A progress window is never taken for the answer: it is no prompt.
 // To answer a dialog that a click opens, register the next answer before the
 // click: the click only returns once the nested dialog has been closed.
 void AnswerNextModal(const std::function<void(QWidget *)> &handler, int timeoutMs = 10000);
@@ -32,11 +34,38 @@ QByteArray ReadAll(const QString &path);
 // widget shown, including nested dialogs and a dialog shown again after a
 // message box. Start it before the call that opens the first one. Widgets that
 // appear after the last step, or none appearing within timeoutMs, are rejected
-// and counted as failures so that a wrong prompt order cannot hang a test.
+// and counted as failures so that a wrong prompt order cannot hang a test; so
+// is a widget of another class than its step expects, once timeoutMs passed.
 class ModalScript
 {
 public:
-    using Step = std::function<void(QWidget *)>;
+    // One answer. Made from a bare handler it takes the next modal widget of
+    // any class but a progress window; Expect<Class> takes only a widget of
+    // that class and leaves any other alone (under load a progress window can
+    // open first, and answering it instead cancels the load).
+    struct Step
+    {
+        template <typename Handler,
+                  typename = std::enable_if_t<std::is_invocable_v<Handler, QWidget *>>>
+        Step(Handler handler)
+            : handler(std::move(handler))
+        {
+        }
+        Step(const QMetaObject *type, std::function<void(QWidget *)> handler)
+            : type(type)
+            , handler(std::move(handler))
+        {
+        }
+        void operator()(QWidget *widget) const { handler(widget); }
+        const QMetaObject *type = nullptr;
+        std::function<void(QWidget *)> handler;
+    };
+    template <typename Widget> static Step Expect(std::function<void(Widget *)> handler)
+    {
+        return Step(&Widget::staticMetaObject,
+                    [handler](QWidget *widget) { handler(static_cast<Widget *>(widget)); });
+    }
+
     explicit ModalScript(QList<Step> steps, int timeoutMs = 10000);
     ~ModalScript();
 

@@ -406,6 +406,9 @@ void TestCreation::colourStandsOutAgainstTheNearestTracks()
     Click({ 300, 250 });
     StepTo(1);
     Click({ 150, 120 }); // image 1 is the new track's first image
+    // Added while a later image is shown: the neighbours still come from the
+    // first image (on image 2 the hue-300 track is the near one).
+    StepTo(2);
     {
         ModalScript script({ ChooseType(false), AnswerId(QString(), QStringLiteral("9")) });
         Press("btAdd");

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
 
 using namespace TestSupport;
 
@@ -37,18 +38,13 @@ struct SeenBox
 
 ModalScript::Step ReadAndClose(SeenBox &box)
 {
-    return [&box](QWidget *modal) {
-        auto *message = qobject_cast<QMessageBox *>(modal);
-        box.seen = message != nullptr;
-        if (message) {
-            box.title = message->windowTitle();
-            box.text = message->text();
-            box.icon = message->icon();
-            message->button(QMessageBox::Ok)->click();
-        } else {
-            RejectDialog(modal);
-        }
-    };
+    return ModalScript::Expect<QMessageBox>([&box](QMessageBox *message) {
+        box.seen = true;
+        box.title = message->windowTitle();
+        box.text = message->text();
+        box.icon = message->icon();
+        message->button(QMessageBox::Ok)->click();
+    });
 }
 
 // What the load's progress dialog looked like when it was cancelled.
@@ -89,6 +85,7 @@ private slots:
     void cleanup();
 
     void trackFilesReadInNameOrder();
+    void mixedCaseNamesInCharacterOrder();
     void trackDialogSettings();
     void cancelledTrackDialogChangesNothing();
     void failedTrackLoadChangesNothing();
@@ -96,6 +93,7 @@ private slots:
     void loadingOneKindLeavesTheOther();
     void malformedRecordsGiveEmptyList();
     void cancelledTrackLoadChangesNothing();
+    void windowRespondsAndCancelsInsideOneHugeFile();
     void imagesLoadInNameOrderAndSetSlider();
     void fewerImagesPullSliderBack();
     void undecodableImagesReportedAndSliderUpdated();
@@ -182,6 +180,23 @@ void TestLoading::trackFilesReadInNameOrder()
     QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(1));
     QVERIFY(!window->ViewWindow()->scene->NormalFibers().front()->hidden);
     QVERIFY(window->ViewWindow()->corrColors.count(5));
+}
+
+// Upper case before lower case ('B' is 66, 'a' is 97), for images and for
+// track files alike, whatever a collation would say.
+void TestLoading::mixedCaseNamesInCharacterOrder()
+{
+    const QStringList images
+        = WriteImages(dir->path(), 1, 64, 48, "a_1") + WriteImages(dir->path(), 1, 64, 48, "B_3");
+    QVERIFY(window->LoadImageFiles(images));
+    TrackScene *scene = window->ViewWindow()->scene;
+    QCOMPARE(scene->SliceName(0), QStringLiteral("B_3000.png"));
+    QCOMPARE(scene->SliceName(1), QStringLiteral("a_1000.png"));
+
+    QVERIFY(window->LoadTrackSet(
+        { Write("a_1.txt", TrackRecord(1, 0, 5)), Write("B_3.txt", TrackRecord(3, 0, 5)) }, false));
+    QCOMPARE(window->ViewWindow()->corrTracks.at(5).at(0).x, 3.0f);
+    QCOMPARE(window->ViewWindow()->corrTracks.at(5).at(1).x, 1.0f);
 }
 
 void TestLoading::trackDialogSettings()
@@ -280,6 +295,16 @@ void TestLoading::failedTrackLoadThroughApiChangesNothing()
     QVERIFY(!window->LoadTrackSet({ Write("a0.txt", TrackRecord(1, 1, 9)), missing }, true));
     QCOMPARE(script.Done(), 1);
     QCOMPARE(box.text, QStringLiteral("Could not load \"%1\".").arg(missing));
+
+    // A named pipe is refused before any read: reading it would wait for a
+    // writer that never comes.
+    const QString pipe = dir->filePath("pipe.txt");
+    QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    SeenBox pipeBox;
+    ModalScript pipeScript({ ReadAndClose(pipeBox) });
+    QVERIFY(!window->LoadTrackSet({ Write("b0.txt", TrackRecord(1, 1, 9)), pipe }, true));
+    QCOMPARE(pipeScript.Done(), 1);
+    QCOMPARE(pipeBox.text, QStringLiteral("Could not load \"%1\".").arg(pipe));
     QCOMPARE(window->ViewWindow()->errTracks.size(), size_t(1));
     QCOMPARE(window->ViewWindow()->errTracks.count(8), size_t(1));
     QCOMPARE(Texts(List("lwErr")), QStringList({ "8" }));
@@ -330,6 +355,36 @@ void TestLoading::cancelledTrackLoadChangesNothing()
     QCOMPARE(window->ViewWindow()->corrTracks.count(1), size_t(1));
     QCOMPARE(Texts(List("lwCorr")), QStringList({ "1" }));
     QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(1));
+}
+
+// One file of three million records takes a while to parse: the windows must
+// go on handling events meanwhile (a timer ticking every 10 ms cancels the
+// load at its 5th tick, which a blocked window would only reach after the
+// file, its late ticks merged into one), and the cancel must act inside it.
+void TestLoading::windowRespondsAndCancelsInsideOneHugeFile()
+{
+    QVERIFY(window->LoadTrackSet({ Write("n.txt", TrackRecord(1, 1, 1)) }, false));
+    QByteArray text;
+    for (int k = 0; k < 3000000; ++k)
+        text += "1.5\t2.5\t" + QByteArray::number(k) + '\n';
+    const QString huge = Write("huge.txt", text);
+    text.clear();
+
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [this, &ticks] {
+        if (++ticks == 5) {
+            if (auto *progress
+                = window->findChild<QProgressDialog *>(QStringLiteral("loadProgress")))
+                progress->cancel();
+        }
+    });
+    ticker.start(10);
+    QVERIFY(!window->LoadTrackSet({ huge }, false));
+    ticker.stop();
+    QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+    QCOMPARE(window->ViewWindow()->corrTracks.size(), size_t(1));
+    QCOMPARE(Texts(List("lwCorr")), QStringList({ "1" }));
 }
 
 void TestLoading::imagesLoadInNameOrderAndSetSlider()

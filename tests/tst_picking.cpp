@@ -8,6 +8,7 @@
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 
+#include <QDir>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -33,6 +34,7 @@ private slots:
     void selectAllAndDeselect();
     void showPickShowsOnlyPickedTracks();
     void showPickWithNoPicksHidesAllAndShowsView();
+    void errorPicksOfDifferentLengthsShowAndSave();
     void reloadingDropsOnlyThatKindsPicks();
     void maskSelectionReplacesSelection();
     void emptyMaskClearsSelection();
@@ -234,6 +236,36 @@ void TestPicking::showPickShowsOnlyPickedTracks()
     }
     shown.sort();
     QCOMPARE(shown, QStringList({ "12", "E1", "E3" }));
+}
+
+// "E10" is listed before "E9": the picks must still be found by number, for
+// showing them and for writing them in ascending id order.
+void TestPicking::errorPicksOfDifferentLengthsShowAndSave()
+{
+    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 1, 8, 6)));
+    LoadIds({ 9, 10, 11 }, true);
+    Item("lwErr", "9")->setSelected(true);
+    Item("lwErr", "10")->setSelected(true);
+    button("btPickErr")->click();
+    QCOMPARE(Texts(list("lwPick")), QStringList({ "E10", "E9" }));
+
+    button("btShowPick")->click();
+    QStringList shown;
+    for (const ErrorFiber *marker : window->ViewWindow()->scene->ErrorFibers()) {
+        if (!marker->hidden)
+            shown << QString::number(marker->id);
+    }
+    shown.sort();
+    QCOMPARE(shown, QStringList({ "10", "9" }));
+
+    const QString out = dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    ModalScript script({ [&out](QWidget *modal) { ChooseDirectory(modal, out); },
+                         SubmitBase(QStringLiteral("picks")) });
+    button("btSave")->click();
+    QCOMPARE(script.Done(), 2);
+    QCOMPARE(ReadAll(QDir(out).filePath(QStringLiteral("picks0.txt"))),
+             TrackRecord(1.0, 1.0, 9) + TrackRecord(1.0, 1.0, 10));
 }
 
 void TestPicking::showPickWithNoPicksHidesAllAndShowsView()

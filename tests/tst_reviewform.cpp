@@ -398,6 +398,15 @@ void TestReviewForm::showHideButtonsReopenViewThenChangeMarkers()
 
 void TestReviewForm::directoryCancelKeepsWorkingDirectory()
 {
+    // Another file dialog went elsewhere first: the directory dialog still
+    // starts in the process's current directory.
+    QTemporaryDir elsewhere;
+    ModalScript visit({ [&](QWidget *modal) {
+        qobject_cast<QFileDialog *>(modal)->setDirectory(elsewhere.path());
+        RejectDialog(modal);
+    } });
+    child<QPushButton>("btLoadCorr")->click();
+    QCOMPARE(visit.Done(), 1);
     const QString before = window->WorkingDirectory();
     QString title;
     QString openedIn;

@@ -15,6 +15,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace TestSupport;
 
@@ -58,19 +62,38 @@ ModalScript::Step Cancel()
 
 ModalScript::Step ReadBox(SeenBox &box)
 {
-    return [&box](QWidget *modal) {
-        auto *message = qobject_cast<QMessageBox *>(modal);
-        if (!message) {
-            qWarning("expected a message box, got a %s", modal->metaObject()->className());
-            RejectDialog(modal);
-            return;
-        }
+    return ModalScript::Expect<QMessageBox>([&box](QMessageBox *message) {
         box.title = message->windowTitle();
         box.text = message->text();
         box.icon = message->icon();
         message->button(QMessageBox::Ok)->click();
-    };
+    });
 }
+
+// Lowers the largest file this process may write, as a full disk would stop
+// a save, for the life of the object; writes then fail with "File too large"
+// instead of killing the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &previous);
+        rlimit lowered = previous;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+
+private:
+    rlimit previous {};
+    void (*previousHandler)(int) = nullptr;
+};
 
 } // namespace
 
@@ -93,7 +116,9 @@ private slots:
     void cancelAtBaseFilenameWritesNothing();
     void emptyBaseFilenameAsksAgain();
     void sameDirectoryAndBaseForBothKinds();
-    void subdirectoryInPlaceOfTargetFails();
+    void subdirectoryInPlaceOfTargetRefusedBeforeWriting();
+    void fullDiskLeavesEveryOldFile();
+    void replacedFilesKeepModeLinksAndUserFiles();
     void noImagesRefusesBeforeAnyPrompt();
     void noPicksGivesHintFirst();
     void writeTrackSetNamesFailedFile();
@@ -384,7 +409,7 @@ void TestSaving::sameDirectoryAndBaseForBothKinds()
     QCOMPARE(ReadAll(QDir(out).filePath("same04.txt")), TrackRecord(4, 80, 8));
 }
 
-void TestSaving::subdirectoryInPlaceOfTargetFails()
+void TestSaving::subdirectoryInPlaceOfTargetRefusedBeforeWriting()
 {
     Pick({ "3" }, {});
     const QString out = MakeDir("out");
@@ -397,12 +422,72 @@ void TestSaving::subdirectoryInPlaceOfTargetFails()
     QVERIFY(!script.Failed());
     QCOMPARE(box.title, QStringLiteral("Error"));
     QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.text, QStringLiteral("Failed to create file \"picks03.txt\""));
-    // The files before the failure stay, none after it is written, and no
-    // temporary file is left behind.
-    QCOMPARE(Entries(out),
-             QStringList({ "picks00.txt", "picks01.txt", "picks02.txt", "picks03.txt" }));
+    QCOMPARE(
+        box.text,
+        QStringLiteral("Failed to create file \"picks03.txt\": %1").arg(qt_error_string(EISDIR)));
+    // Checked before anything is written: no file of the set, no temporary.
+    QCOMPARE(Entries(out), QStringList({ "picks03.txt" }));
     QVERIFY(QFileInfo(QDir(out).filePath("picks03.txt")).isDir());
+}
+
+// Tracks 3 and 5 give 40 bytes per file up to picks09.txt and 42 from
+// picks10.txt on (x is the image index): with 41 bytes allowed, the set
+// fails after ten complete files.
+void TestSaving::fullDiskLeavesEveryOldFile()
+{
+    Pick({ "3", "5" }, {});
+    const QString out = MakeDir("out");
+    for (int i = 0; i < kImages; ++i)
+        QVERIFY(WriteText(
+            QDir(out).filePath(QStringLiteral("picks%1.txt").arg(i, 2, 10, QLatin1Char('0'))),
+            "old " + QByteArray::number(i)));
+    SeenBox box;
+    ModalScript script(
+        { ChooseSaveDirectory(out), SubmitBase("picks"), AnswerOverwrite(true), ReadBox(box) });
+    {
+        FileSizeLimit limit(41);
+        Button("btSave")->click();
+    }
+    QCOMPARE(script.Done(), 4);
+    QVERIFY(!script.Failed());
+    QCOMPARE(
+        box.text,
+        QStringLiteral("Failed to create file \"picks10.txt\": %1").arg(qt_error_string(EFBIG)));
+    const QStringList entries = Entries(out);
+    QCOMPARE(entries.size(), kImages); // no temporary file left
+    for (int i = 0; i < kImages; ++i)
+        QCOMPARE(ReadAll(QDir(out).filePath(entries[i])), "old " + QByteArray::number(i));
+}
+
+// A private file stays private, a link stays a link to the file it names,
+// and only this program's own leftovers are cleared from the folder.
+void TestSaving::replacedFilesKeepModeLinksAndUserFiles()
+{
+    Pick({ "3" }, {});
+    const QString out = MakeDir("out");
+    const QString elsewhere = MakeDir("elsewhere");
+    const QString privateFile = QDir(out).filePath("picks00.txt");
+    QVERIFY(WriteText(privateFile, "old"));
+    QVERIFY(QFile::setPermissions(privateFile, QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(WriteText(QDir(elsewhere).filePath("linked.txt"), "old"));
+    QVERIFY(QFile::link("../elsewhere/linked.txt", QDir(out).filePath("picks01.txt")));
+    QVERIFY(WriteText(QDir(out).filePath(".picks05.txt.Ab12Cd"), "left by a killed save"));
+    QVERIFY(WriteText(QDir(out).filePath(".notes.txt.backup"), "the user's"));
+
+    ModalScript script({ ChooseSaveDirectory(out), SubmitBase("picks"), AnswerOverwrite(true) });
+    Button("btSave")->click();
+    QCOMPARE(script.Done(), 3);
+    QVERIFY(!script.Failed());
+
+    struct stat status;
+    QCOMPARE(stat(QFile::encodeName(privateFile).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, 0600u);
+    QCOMPARE(ReadAll(privateFile), TrackRecord(0, 3, 3));
+    QVERIFY(QFileInfo(QDir(out).filePath("picks01.txt")).isSymLink());
+    QCOMPARE(ReadAll(QDir(elsewhere).filePath("linked.txt")), TrackRecord(1, 3, 3));
+    QStringList hidden = QDir(out).entryList(QDir::Hidden | QDir::Files | QDir::System);
+    hidden = hidden.filter(QRegularExpression(QStringLiteral("^\\.")));
+    QCOMPARE(hidden, QStringList({ ".notes.txt.backup" }));
 }
 
 void TestSaving::noImagesRefusesBeforeAnyPrompt()
@@ -446,17 +531,19 @@ void TestSaving::writeTrackSetNamesFailedFile()
 {
     const QString out = MakeDir("api");
     QVERIFY(QDir(out).mkdir("set10.txt"));
-    QString failed;
+    TrackSetWriter::Failure failed;
     QVERIFY(
         !window->WriteTrackSet(out, "set", { 3 }, window->ViewWindow()->corrTracks, false, failed));
-    QCOMPARE(failed, QStringLiteral("set10.txt"));
-    QCOMPARE(Entries(out).size(), 11);
+    QCOMPARE(failed.name, QStringLiteral("set10.txt"));
+    QCOMPARE(failed.reason, qt_error_string(EISDIR));
+    // Refused before anything was written.
+    QCOMPARE(Entries(out), QStringList({ "set10.txt" }));
 
     const QString good = MakeDir("good");
-    failed.clear();
+    failed = {};
     QVERIFY(
         window->WriteTrackSet(good, "set", { 3 }, window->ViewWindow()->corrTracks, false, failed));
-    QVERIFY(failed.isEmpty());
+    QVERIFY(failed.name.isEmpty());
     QCOMPARE(ReadAll(QDir(good).filePath("set07.txt")), TrackRecord(7, 3, 3));
 }
 

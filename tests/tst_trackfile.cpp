@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +69,9 @@ private slots:
     void readRecords();
     void readRandomBytesEnds();
     void readFailures();
+    void setReadsLikeFileAfterFile_data();
+    void setReadsLikeFileAfterFile();
+    void cancelStopsInsideAFile();
     void writeRecordLayout();
     void idsSurviveWriteAndRead_data();
     void idsSurviveWriteAndRead();
@@ -215,6 +219,75 @@ void TstTrackFile::readFailures()
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(!ReadTrackFile(Native(folder), table, 0));
     QCOMPARE(Describe(table), before);
+
+    // A named pipe with no writer: reading it would wait forever.
+    const QString pipe = dir.filePath(QStringLiteral("a-pipe.txt"));
+    QCOMPARE(mkfifo(Native(pipe).constData(), 0600), 0);
+    QVERIFY(!ReadTrackFile(Native(pipe), table, 0));
+    QCOMPARE(Describe(table), before);
+}
+
+void TstTrackFile::setReadsLikeFileAfterFile_data()
+{
+    QTest::addColumn<bool>("sparse");
+    QTest::newRow("the same tracks in every file") << false;
+    QTest::newRow("mostly new tracks in every file") << true;
+}
+
+// A set read as one (on helper threads, stored as files arrive or merged at
+// the end) holds what reading its files one after the other gives: ids
+// unordered within a file, an id twice on one image, the largest id.
+void TstTrackFile::setReadsLikeFileAfterFile()
+{
+    QFETCH(bool, sparse);
+    QRandomGenerator random(12);
+    QStringList paths;
+    TrackTable oneByOne;
+    const QString folder
+        = dir.filePath(sparse ? QStringLiteral("sparse") : QStringLiteral("dense"));
+    QVERIFY(QDir().mkpath(folder));
+    for (int image = 0; image < 30; ++image) {
+        QByteArray text;
+        for (int k = 0; k < 200; ++k) {
+            unsigned int id = (static_cast<unsigned int>(k) * 7919u) % 211u;
+            if (sparse)
+                id = random.bounded(4) == 0 ? random.bounded(100u) : random.generate();
+            text += QString::asprintf("%d.5\t%d\t%d\n", image, k, static_cast<int>(id)).toLatin1();
+        }
+        text += "1\t1\t4294967295\n2\t2\t0\n3\t3\t0\n";
+        paths << QDir(folder).filePath(
+            QStringLiteral("t%1.txt").arg(image, 2, 10, QLatin1Char('0')));
+        QVERIFY(WriteBytes(paths.back(), text));
+        QVERIFY(ReadTrackFile(Native(paths.back()), oneByOne, static_cast<unsigned int>(image)));
+    }
+    TrackTable together;
+    QCOMPARE(ReadTrackSet(paths, together).outcome, TrackSetRead::Complete);
+    QCOMPARE(Describe(together), Describe(oneByOne));
+    QCOMPARE(together.at(0).at(7).x, 3.0f); // the later line of image 7
+
+    // The first file in name order that cannot be read is the one reported,
+    // and a pipe is refused before any file is read.
+    paths[20] += QStringLiteral(".missing");
+    paths[25] += QStringLiteral(".pipe");
+    QCOMPARE(mkfifo(Native(paths[25]).constData(), 0600), 0);
+    const TrackSetRead failed = ReadTrackSet(paths, together);
+    QCOMPARE(failed.outcome, TrackSetRead::Unreadable);
+    QCOMPARE(failed.file, 20);
+    QCOMPARE(Describe(together), Describe(oneByOne));
+}
+
+// The parser looks at the cancel flag inside a file, not only between files.
+void TstTrackFile::cancelStopsInsideAFile()
+{
+    QByteArray text;
+    for (int k = 0; k < 100000; ++k)
+        text += "1\t2\t" + QByteArray::number(k) + '\n';
+    const QString path = dir.filePath(QStringLiteral("long.txt"));
+    QVERIFY(WriteBytes(path, text));
+    std::vector<TrackRecord> records;
+    const std::atomic<bool> cancel { true };
+    QVERIFY(!ParseTrackFile(Native(path), records, &cancel));
+    QVERIFY2(records.size() < 10000, qPrintable(QString::number(records.size())));
 }
 
 void TstTrackFile::writeRecordLayout()

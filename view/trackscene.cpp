@@ -165,19 +165,92 @@ void TrackScene::AddErrorFiber(unsigned int id, const PointMap &points, const QC
     RepaintMarkers();
 }
 
-void TrackScene::DeleteNormalFibers()
+void TrackScene::DeleteNormalFibers() { DeleteMarkers(true, false); }
+
+void TrackScene::DeleteErrorFibers() { DeleteMarkers(false, true); }
+
+namespace {
+
+// What a marker of the kind that stays needs to be rebuilt as it was.
+struct KeptMarker
 {
-    for (NormalFiber *marker : normalFibers)
-        delete marker;
-    normalFibers.clear();
-    RepaintMarkers();
+    unsigned int id;
+    QColor color;
+    PointMap points;
+    bool hidden;
+    bool selected;
+};
+
+template <typename Marker> std::vector<KeptMarker> TakeMarkers(std::vector<Marker *> &markers)
+{
+    std::vector<KeptMarker> kept;
+    kept.reserve(markers.size());
+    for (Marker *marker : markers)
+        kept.push_back({ marker->id, marker->color, std::move(marker->points), marker->hidden,
+                         marker->isSelected() });
+    markers.clear();
+    return kept;
 }
 
-void TrackScene::DeleteErrorFibers()
+} // namespace
+
+// Deleting markers one at a time costs time quadratic in their number: for
+// each one the scene searches and compacts its list of top-level items and its
+// item index, and with both kinds in the scene no order of deletion avoids it
+// (700,000 markers took most of a minute). Emptying the whole scene is linear,
+// so a kind is deleted by emptying the scene and adding back, as they were,
+// the markers of the other kind, the creation marker and any other item.
+void TrackScene::DeleteMarkers(bool normal, bool error)
 {
-    for (ErrorFiber *marker : errorFibers)
-        delete marker;
+    const size_t markers = normalFibers.size() + errorFibers.size() + (newFiber ? 1 : 0);
+    QList<QGraphicsItem *> others;
+    if (static_cast<size_t>(items().size()) != markers) {
+        const QList<QGraphicsItem *> all = items();
+        for (QGraphicsItem *item : all) {
+            if (!item->parentItem() && item != newFiber && !dynamic_cast<Fiber *>(item))
+                others << item;
+        }
+        for (QGraphicsItem *item : std::as_const(others))
+            removeItem(item);
+    }
+    std::vector<KeptMarker> keptNormal;
+    std::vector<KeptMarker> keptError;
+    if (!normal)
+        keptNormal = TakeMarkers(normalFibers);
+    if (!error)
+        keptError = TakeMarkers(errorFibers);
+    PointMap creationPoints;
+    const bool creationMarker = newFiber != nullptr;
+    if (creationMarker)
+        creationPoints = std::move(newFiber->points);
+
+    normalFibers.clear();
     errorFibers.clear();
+    newFiber = nullptr;
+    clear();
+
+    for (QGraphicsItem *item : std::as_const(others))
+        addItem(item);
+    const auto restore = [](auto *marker, const KeptMarker &kept) {
+        if (!kept.hidden)
+            marker->ShowFiber();
+        marker->setSelected(kept.selected);
+    };
+    for (KeptMarker &kept : keptNormal) {
+        AddNormalFiber(kept.id, PointMap(), kept.color);
+        normalFibers.back()->points = std::move(kept.points);
+        restore(normalFibers.back(), kept);
+    }
+    for (KeptMarker &kept : keptError) {
+        AddErrorFiber(kept.id, PointMap(), kept.color);
+        errorFibers.back()->points = std::move(kept.points);
+        restore(errorFibers.back(), kept);
+    }
+    if (creationMarker) {
+        AddCreationMarker();
+        newFiber->points = std::move(creationPoints);
+        newFiber->Refresh();
+    }
     RepaintMarkers();
 }
 
@@ -268,6 +341,11 @@ void TrackScene::StartNewTrack()
     newPoints.clear();
     HideEach(normalFibers);
     HideEach(errorFibers);
+    AddCreationMarker();
+}
+
+void TrackScene::AddCreationMarker()
+{
     newFiber = new NormalFiber(0, QColor(QStringLiteral("blue")));
     ApplyMarkerShape(newFiber);
     newFiber->currentImage = currentImage;

@@ -135,6 +135,8 @@ private:
     void MoveMarkersTo(int image);
     bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
     void ApplyMarkerShape(NormalFiber *marker) const;
+    void DeleteMarkers(bool normal, bool error);
+    void AddCreationMarker();
 
     SliceLoader *images;
     QImage shown;
