@@ -354,6 +354,13 @@ void TestZoom::hoverTellsTheTrackAndDrawsItsPath()
     const QImage shot = Shot();
     QCOMPARE(shot.pixel(before), PathToneBefore(colour).rgb());
     QCOMPARE(shot.pixel(after), PathToneAfter(colour).rgb());
+    // Loading the other kind rebuilds this kind's markers: the hovered track
+    // is found again among them, never a deleted marker.
+    view->scene->DeleteErrorFibers();
+    QVERIFY(view->scene->HoveredFiber());
+    QCOMPARE(view->scene->HoveredFiber()->id, 5u);
+    QCOMPARE(Shot().pixel(before), PathToneBefore(colour).rgb());
+    AddTrack(true, 7, { { 1, { 300.0f, 250.0f } } }, Qt::blue);
 
     hover(ViewAt({ 300, 250 }));
     QTRY_COMPARE(QToolTip::text(), QStringLiteral("Error track 7"));
