@@ -66,7 +66,10 @@ protected:
         Item::setFlags(QGraphicsItem::ItemIsSelectable | QGraphicsItem::ItemHasNoContents);
         // A hairline, one screen pixel at every zoom; it also keeps the shape
         // used for hit-testing exactly the circle or the star.
-        Item::setPen(QPen(Qt::black, 0));
+        // One pen shared by every marker: hundreds of thousands of markers
+        // would otherwise each hold a copy of it.
+        static const QPen hairline(Qt::black, 0);
+        Item::setPen(hairline);
         Item::setVisible(false);
         hidden = true;
     }

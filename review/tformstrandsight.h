@@ -88,7 +88,8 @@ private:
     bool LoadTrackFiles(TrackTable &table);
     bool ReadTrackFiles(QStringList files, TrackTable &table);
     void ReplaceTracks(TrackTable &loaded, bool error);
-    void FillIdList(QListWidget *list, const TrackTable &table);
+    // Fills list with labels already in the list's own order.
+    void FillIdList(QListWidget *list, const QStringList &labels);
     // The image sequence: its loader reports progress in the view window's
     // status bar and undecodable slices in a message once decoding rests.
     void ConnectImageLoading();

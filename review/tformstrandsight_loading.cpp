@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
@@ -220,34 +221,43 @@ bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable &table)
 
 void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
 {
-    if (error) {
-        viewWindow->errTracks.swap(loaded);
+    TrackTable &tracks = error ? viewWindow->errTracks : viewWindow->corrTracks;
+    tracks.swap(loaded);
+    if (error)
         DeleteErrPicks();
+    else
+        DeleteCorrPicks();
+    // For hundreds of thousands of tracks the list's labels and the markers
+    // each take a good part of the load: the labels are made on a helper
+    // thread meanwhile (it only reads the table, as the markers do).
+    const TFormTrackView *view = viewWindow.get();
+    QFuture<QStringList> labels = QtConcurrent::run([view, &tracks] {
+        QStringList made;
+        view->AppendIdLabels(tracks, made);
+        // The list keeps its entries in text order (10 before 9), but
+        // inserting a batch into a sorted list costs time quadratic in its
+        // size: the labels go in already in that order with sorting off,
+        // which leaves nothing to move.
+        SortAsListText(made);
+        return made;
+    });
+    if (error) {
         viewWindow->scene->DeleteErrorFibers();
-        FillIdList(form->lwErr, viewWindow->errTracks);
-        viewWindow->AssignTrackColors(viewWindow->errTracks, viewWindow->errColors);
+        viewWindow->AssignTrackColors(tracks, viewWindow->errColors);
         viewWindow->CreateErrorFibers();
     } else {
-        viewWindow->corrTracks.swap(loaded);
-        DeleteCorrPicks();
         viewWindow->scene->DeleteNormalFibers();
-        FillIdList(form->lwCorr, viewWindow->corrTracks);
-        viewWindow->AssignTrackColors(viewWindow->corrTracks, viewWindow->corrColors);
+        viewWindow->AssignTrackColors(tracks, viewWindow->corrColors);
         viewWindow->CreateNormalFibers();
     }
+    FillIdList(error ? form->lwErr : form->lwCorr, labels.result());
 }
 
-void TFormStrandsight::FillIdList(QListWidget *list, const TrackTable &table)
+void TFormStrandsight::FillIdList(QListWidget *list, const QStringList &labels)
 {
     list->clear();
-    if (table.empty())
+    if (labels.isEmpty())
         return;
-    QStringList labels;
-    viewWindow->AppendIdLabels(table, labels);
-    // The list keeps its entries in text order (10 before 9), but inserting a
-    // batch into a sorted list costs time quadratic in its size: the labels go
-    // in already in that order with sorting off, which leaves nothing to move.
-    SortAsListText(labels);
     list->setSortingEnabled(false);
     // A shown list relayouts for each inserted row; one layout at the end.
     list->setUpdatesEnabled(false);
