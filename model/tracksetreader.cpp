@@ -68,12 +68,16 @@ struct TrackSetReader::State
 void TrackSetReader::State::ParseFile(int index)
 {
     if (!cancel && index < firstFailed) {
-        std::vector<TrackRecord> &file = records[static_cast<size_t>(index)];
+        // Parsed into a vector of this helper's own: the vectors in records
+        // sit side by side, and helpers growing neighbours record by record
+        // would keep taking the same cache line from each other.
+        std::vector<TrackRecord> file;
         const bool ok = ParseTrackFile(QFile::encodeName(paths[index]), file, &cancel);
         if (ok) {
             SortById(file);
             {
                 std::lock_guard<std::mutex> lock(storeMutex);
+                records[static_cast<size_t>(index)] = std::move(file);
                 readyToStore[static_cast<size_t>(index)] = 1;
             }
             StoreReadyFiles();
