@@ -9,6 +9,7 @@
 #include <QtConcurrent>
 #include <algorithm>
 #include <limits>
+#include <sys/mman.h>
 #include <sys/resource.h>
 
 namespace ImageSequence {
@@ -103,6 +104,36 @@ namespace {
         const qint64 bits = QImage::toPixelFormat(format).bitsPerPixel();
         const qint64 bytesPerLine = (size.width() * bits + 31) / 32 * 4;
         return bytesPerLine * size.height();
+    }
+
+    // An 8-bit display image in memory of its own, taken from the system and
+    // given back to it when the image is dropped. The cache holds hundreds of
+    // them and drops them in any order: from the allocator's heap, the holes
+    // they leave would stay in the process, hundreds of megabytes above the
+    // budget after a while of stepping.
+    QImage NewDisplayImage(QSize size)
+    {
+        struct Mapping
+        {
+            void *memory;
+            size_t bytes;
+        };
+        const qint64 bytes = ImageBytes(size, QImage::Format_Grayscale8);
+        if (bytes <= 0)
+            return {};
+        void *memory = ::mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED)
+            return {};
+        auto *mapping = new Mapping { memory, static_cast<size_t>(bytes) };
+        const auto release = [](void *info) {
+            auto *done = static_cast<Mapping *>(info);
+            ::munmap(done->memory, done->bytes);
+            delete done;
+        };
+        return QImage(static_cast<uchar *>(memory), size.width(), size.height(),
+                      static_cast<qsizetype>(bytes / size.height()), QImage::Format_Grayscale8,
+                      release, mapping);
     }
 
     // A format the header does not announce is taken as the common 32-bit decode.
@@ -338,7 +369,7 @@ Decoded DecodeDisplay(const SliceInfo &slice, QImage &raw, const DisplayTable &t
         && spare.isDetached())
         display = std::move(spare);
     else
-        display = QImage(raw.size(), QImage::Format_Grayscale8);
+        display = NewDisplayImage(raw.size());
     if (display.isNull())
         return decoded;
     // The 8-bit images halve the memory of a 16-bit stack and draw without the
