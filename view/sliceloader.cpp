@@ -35,19 +35,16 @@ SliceLoader::~SliceLoader() { Cancel(); }
 
 void SliceLoader::Cancel()
 {
-    // Slices being decoded cannot be stopped; their results are dropped with
-    // their watchers, so nothing of this sequence lands in the next one.
+    // Slices being decoded cannot be stopped, but queued ones never start;
+    // the results are dropped with their watchers, so nothing of this
+    // sequence lands in the next one.
     for (Job &job : jobs) {
+        job.watcher->cancel();
         job.watcher->disconnect(this);
         delete job.watcher;
     }
     jobs.clear();
-    if (rawJob) {
-        rawJob->disconnect(this);
-        delete rawJob;
-        rawJob = nullptr;
-    }
-    rawJobSlice = -1;
+    DropRawJob();
     rawValues = QImage();
     rawValuesSlice = -1;
     cache.Clear();
@@ -138,15 +135,21 @@ std::vector<unsigned int> SliceLoader::Finish()
         jobs.front().watcher->waitForFinished();
         Complete(0);
     }
+    const std::vector<unsigned int> failed = TakeFailures(true);
+    Settle();
+    return failed;
+}
+
+std::vector<unsigned int> SliceLoader::TakeFailures(bool all)
+{
     std::vector<unsigned int> failed;
     for (int i = 0; i < count; ++i) {
         quint8 &flag = flags[static_cast<size_t>(i)];
-        if (flag & FailedFlag) {
+        if ((flag & FailedFlag) && (all || !(flag & ReportedFlag))) {
             failed.push_back(static_cast<unsigned int>(i));
             flag |= ReportedFlag;
         }
     }
-    Settle();
     return failed;
 }
 
@@ -242,16 +245,24 @@ QImage SliceLoader::RawValues(int slice)
     if (rawJob && rawJobSlice == slice)
         return {};
     // Only the latest request matters: the cursor has moved on from the others.
-    if (rawJob) {
-        rawJob->disconnect(this);
-        rawJob->deleteLater();
-    }
+    DropRawJob();
     rawJob = new QFutureWatcher<QImage>(this);
     rawJobSlice = slice;
     connect(rawJob, &QFutureWatcherBase::finished, this, &SliceLoader::RawDone);
     rawJob->setFuture(QtConcurrent::run(ImageSequence::Helpers(), DecodeRawJob,
                                         slices[static_cast<size_t>(slice)]));
     return {};
+}
+
+void SliceLoader::DropRawJob()
+{
+    if (!rawJob)
+        return;
+    rawJob->cancel(); // a decode still queued then never runs
+    rawJob->disconnect(this);
+    rawJob->deleteLater();
+    rawJob = nullptr;
+    rawJobSlice = -1;
 }
 
 void SliceLoader::RawDone()
@@ -361,14 +372,7 @@ void SliceLoader::Keep(int slice, const Decoded &decoded)
 
 void SliceLoader::Settle()
 {
-    std::vector<unsigned int> failed;
-    for (int i = 0; i < count; ++i) {
-        quint8 &flag = flags[static_cast<size_t>(i)];
-        if ((flag & FailedFlag) && !(flag & ReportedFlag)) {
-            failed.push_back(static_cast<unsigned int>(i));
-            flag |= ReportedFlag;
-        }
-    }
+    const std::vector<unsigned int> failed = TakeFailures(false);
     const bool passEnded = passActive;
     passActive = false;
     if (passEnded || !failed.empty())

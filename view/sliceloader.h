@@ -94,6 +94,11 @@ private:
     void Keep(int slice, const ImageSequence::Decoded &decoded);
     void RawDone();
     void Settle();
+    // The slices that failed (with all, also those reported before), marked
+    // reported.
+    std::vector<unsigned int> TakeFailures(bool all);
+    // Lets go of the pending read of raw values; a read still queued is not run.
+    void DropRawJob();
     qint64 ExpectedBytes(int slice) const;
     QImage SpareOf(int slice, std::vector<QImage> &evicted) const;
     // Slices the pass after Open decodes: as many as the budget holds.
