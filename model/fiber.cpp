@@ -49,9 +49,9 @@ bool Fiber::PointInRect(const QRectF &rect, int image) const
     return p && rect.contains(QPointF(p->x, p->y));
 }
 
-void Fiber::SetPoints(const PointMap &source)
+void Fiber::SetPoints(PointMap source)
 {
-    points = source;
+    points = std::move(source);
     lastFound = points.end();
 }
 

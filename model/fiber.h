@@ -20,7 +20,7 @@ public:
     // The point on image, or null where the track has none (also for -1).
     const TrackPoint *PointOn(int image) const;
     bool PointInRect(const QRectF &rect, int image) const;
-    void SetPoints(const PointMap &source);
+    void SetPoints(PointMap source);
     void SetPoint(unsigned int image, const TrackPoint &p);
 
     bool hidden;

@@ -119,9 +119,9 @@ void Stamp(const MarkerSprite &sprite, QPoint at, quint32 colour, uchar *layerBi
 
 } // namespace
 
-void MarkerLayer::Draw(QPainter *painter, const QRectF &exposed, const TrackScene &scene,
-                       quint64 generation)
+void MarkerLayer::Draw(QPainter *painter, const QRectF &exposed, const TrackScene &scene)
 {
+    const quint64 generation = scene.MarkerGeneration();
     const QPaintDevice *device = painter->device();
     const qreal ratio = device ? device->devicePixelRatioF() : 1.0;
     // The view never rotates: its transform scales and moves only.

@@ -29,10 +29,9 @@ struct MarkerSprite
 class MarkerLayer
 {
 public:
-    // Draws the markers over the part of the scene the painter exposes.
-    // generation says when the markers last changed (the scene counts).
-    void Draw(QPainter *painter, const QRectF &exposed, const TrackScene &scene,
-              quint64 generation);
+    // Draws the markers over the part of the scene the painter exposes; the
+    // layer is drawn again once the scene's markers changed.
+    void Draw(QPainter *painter, const QRectF &exposed, const TrackScene &scene);
 
 private:
     // A marker to stamp: the layer pixel of its point, its colour

@@ -89,7 +89,6 @@ void TrackScene::SwitchImage(int image)
     }
     currentImage = image;
     MoveMarkersTo(image);
-    update();
 }
 
 void TrackScene::MoveMarkersTo(int image)
@@ -142,23 +141,23 @@ void TrackScene::drawBackground(QPainter *painter, const QRectF &)
     painter->drawRect(sceneRect());
 }
 
-void TrackScene::AddNormalFiber(unsigned int id, const PointMap &points, const QColor &color)
+void TrackScene::AddNormalFiber(unsigned int id, PointMap points, const QColor &color)
 {
     auto *marker = new NormalFiber(id, color);
     ApplyMarkerShape(marker);
     marker->currentImage = currentImage;
-    marker->SetPoints(points);
+    marker->SetPoints(std::move(points));
     marker->ApplyColor();
     normalFibers.push_back(marker);
     addItem(marker);
     RepaintMarkers();
 }
 
-void TrackScene::AddErrorFiber(unsigned int id, const PointMap &points, const QColor &color)
+void TrackScene::AddErrorFiber(unsigned int id, PointMap points, const QColor &color)
 {
     auto *marker = new ErrorFiber(id, color, star);
     marker->currentImage = currentImage;
-    marker->SetPoints(points);
+    marker->SetPoints(std::move(points));
     marker->ApplyColor();
     errorFibers.push_back(marker);
     addItem(marker);
@@ -204,8 +203,8 @@ void TrackScene::DeleteMarkers(bool normal, bool error)
 {
     const size_t markers = normalFibers.size() + errorFibers.size() + (newFiber ? 1 : 0);
     QList<QGraphicsItem *> others;
-    if (static_cast<size_t>(items().size()) != markers) {
-        const QList<QGraphicsItem *> all = items();
+    const QList<QGraphicsItem *> all = items();
+    if (static_cast<size_t>(all.size()) != markers) {
         for (QGraphicsItem *item : all) {
             if (!item->parentItem() && item != newFiber && !dynamic_cast<Fiber *>(item))
                 others << item;
@@ -219,11 +218,7 @@ void TrackScene::DeleteMarkers(bool normal, bool error)
         keptNormal = TakeMarkers(normalFibers);
     if (!error)
         keptError = TakeMarkers(errorFibers);
-    PointMap creationPoints;
     const bool creationMarker = newFiber != nullptr;
-    if (creationMarker)
-        creationPoints = std::move(newFiber->points);
-
     normalFibers.clear();
     errorFibers.clear();
     newFiber = nullptr;
@@ -237,18 +232,17 @@ void TrackScene::DeleteMarkers(bool normal, bool error)
         marker->setSelected(kept.selected);
     };
     for (KeptMarker &kept : keptNormal) {
-        AddNormalFiber(kept.id, PointMap(), kept.color);
-        normalFibers.back()->points = std::move(kept.points);
+        AddNormalFiber(kept.id, std::move(kept.points), kept.color);
         restore(normalFibers.back(), kept);
     }
     for (KeptMarker &kept : keptError) {
-        AddErrorFiber(kept.id, PointMap(), kept.color);
-        errorFibers.back()->points = std::move(kept.points);
+        AddErrorFiber(kept.id, std::move(kept.points), kept.color);
         restore(errorFibers.back(), kept);
     }
     if (creationMarker) {
+        // Its points are the ones placed so far.
         AddCreationMarker();
-        newFiber->points = std::move(creationPoints);
+        newFiber->SetPoints(newPoints);
         newFiber->Refresh();
     }
     RepaintMarkers();

@@ -54,8 +54,8 @@ public:
     QString SliceName(int image) const;
     QString PixelValueText(int image, QPoint pixel) const;
 
-    void AddNormalFiber(unsigned int id, const PointMap &points, const QColor &color);
-    void AddErrorFiber(unsigned int id, const PointMap &points, const QColor &color);
+    void AddNormalFiber(unsigned int id, PointMap points, const QColor &color);
+    void AddErrorFiber(unsigned int id, PointMap points, const QColor &color);
     void DeleteNormalFibers();
     void DeleteErrorFibers();
     void ShowOnlyFibers(const std::vector<unsigned int> &normIds,

@@ -133,7 +133,7 @@ const Fiber *TrackScene::HoveredFiber() const
 
 void TrackScene::drawForeground(QPainter *painter, const QRectF &rect)
 {
-    markerLayer->Draw(painter, rect, *this, markerGeneration);
+    markerLayer->Draw(painter, rect, *this);
     if (const Fiber *fiber = HoveredFiber())
         DrawTrackPath(painter, *fiber, currentImage);
 }
