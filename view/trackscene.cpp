@@ -6,7 +6,6 @@
 #include "view/sliceloader.h"
 
 #include <QGraphicsSceneMouseEvent>
-#include <QGraphicsView>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -68,8 +67,6 @@ void TrackScene::ShowFirstImage()
         return;
     }
     SwitchImage(0);
-    for (QGraphicsView *view : views())
-        view->fitInView(sceneRect(), Qt::IgnoreAspectRatio);
 }
 
 void TrackScene::SwitchImage(int image)
