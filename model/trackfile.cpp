@@ -2,13 +2,12 @@
 
 #include "model/cnumericlocale.h"
 #include "model/tracksetreader.h"
-#include "model/tracksetwriter.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -106,36 +105,23 @@ bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
     return ok;
 }
 
-void StoreTrackRecords(const std::vector<TrackRecord> &records, TrackTable &table,
-                       unsigned int image)
-{
-    auto last = table.end();
-    for (const TrackRecord &record : records)
-        StorePoint(table, last, record.id, image, record.point);
-}
-
 bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image)
 {
     std::vector<TrackRecord> records;
     if (!ParseTrackFile(path, records))
         return false;
-    StoreTrackRecords(records, table, image);
+    // Later records of an id replace earlier ones on image.
+    auto last = table.end();
+    for (const TrackRecord &record : records)
+        StorePoint(table, last, record.id, image, record.point);
     return true;
 }
 
-TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table,
-                          const std::function<bool(int done, int total)> &progress)
+TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table)
 {
     TrackSetReader reader(paths);
     reader.Start();
-    const int total = static_cast<int>(paths.size());
-    int reported = 0;
-    for (bool finished = false; !finished;) {
-        finished = reader.WaitForFinished(20);
-        for (const int done = reader.FilesRead(); progress && reported < done;) {
-            if (!progress(++reported, total))
-                return { TrackSetRead::Cancelled, -1 };
-        }
+    while (!reader.WaitForFinished(1000)) {
     }
     const TrackSetRead read = reader.Result();
     if (read.outcome == TrackSetRead::Complete)
@@ -197,6 +183,23 @@ bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids
     TrackSetWriter writer({ QFile::decodeName(path) }, TrackSetWriter::Scratch);
     return writer.Write(
         [&](FILE *file, int) { return WriteTrackRecords(file, ids, table, image, invert); });
+}
+
+bool WriteTrackSet(const QString &directory, const QString &base, int count,
+                   const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
+                   TrackSetWriter::Failure &failure)
+{
+    const QDir folder(directory);
+    QStringList paths;
+    for (const QString &name : SaveFileNames(base, count))
+        paths << folder.filePath(name);
+    TrackSetWriter writer(paths);
+    if (writer.Write([&](FILE *file, int image) {
+            return WriteTrackRecords(file, ids, table, static_cast<unsigned int>(image), invert);
+        }))
+        return true;
+    failure = writer.LastFailure();
+    return false;
 }
 
 int NumberWidth(int count)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/tracksetwriter.h"
 #include "model/tracktypes.h"
 
 #include <QByteArray>
@@ -7,7 +8,6 @@
 #include <QStringList>
 #include <atomic>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 // The track file format: one file per image, one "x<TAB>y<TAB>id<LF>" record per
@@ -32,21 +32,15 @@ struct TrackRecord
 bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
                     const std::atomic<bool> *cancel = nullptr);
 
-// The storing half: later records of an id replace earlier ones on image.
-void StoreTrackRecords(const std::vector<TrackRecord> &records, TrackTable &table,
-                       unsigned int image);
-
 // Reads a whole set into table, paths[i] as image i, as ReadTrackFile would
 // one after the other, on helper threads (TrackSetReader); table is replaced
-// only by a complete read. progress(done, total) runs on the calling thread
-// once for each file parsed, in order; returning false cancels.
+// only by a complete read.
 struct TrackSetRead
 {
     enum Outcome { Complete, Unreadable, Cancelled } outcome = Complete;
     int file = -1; // the first file that could not be read
 };
-TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table,
-                          const std::function<bool(int done, int total)> &progress = {});
+TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table);
 
 // Writes the records of one image to file: the tracks of ids (in list order),
 // or with invert every track of table not in ids (ascending id). False when a
@@ -59,6 +53,13 @@ bool WriteTrackRecords(FILE *file, const std::vector<unsigned int> &ids, const T
 // anything failed, and then an existing file at path is left as it was.
 bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids,
                     const TrackTable &table, unsigned int image, bool invert);
+
+// Saves a set of count files into directory, named as SaveFileNames names
+// them, file i holding the records of image i (as WriteTrackRecords writes
+// them), all or nothing. False with failure set when it was not saved.
+bool WriteTrackSet(const QString &directory, const QString &base, int count,
+                   const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
+                   TrackSetWriter::Failure &failure);
 
 // base + zero-padded index + ".txt" for indexes 0 .. count - 1.
 QStringList SaveFileNames(const QString &base, int count);

@@ -38,7 +38,6 @@ struct TrackSetReader::State
     QStringList paths;
     std::atomic<bool> cancel { false };
     std::atomic<int> parsed { 0 };
-    std::atomic<int> remaining { 0 };
     // Files after the first one that failed need not be read: only the
     // first failure in name order is reported.
     std::atomic<int> firstFailed { 0 };
@@ -86,8 +85,7 @@ void TrackSetReader::State::ParseFile(int index)
             while (index < earliest && !firstFailed.compare_exchange_weak(earliest, index)) { }
         }
     }
-    ++parsed;
-    if (--remaining == 0)
+    if (++parsed == static_cast<int>(paths.size()))
         Build();
 }
 
@@ -227,7 +225,6 @@ bool TrackSetReader::Start()
     state->records.resize(static_cast<size_t>(count));
     state->readyToStore.assign(static_cast<size_t>(count), 0);
     state->firstFailed = count;
-    state->remaining = count;
     if (count == 0) {
         state->Build();
         return false;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -204,6 +205,8 @@ bool TrackSetWriter::Write(const Content &content)
 bool TrackSetWriter::Check()
 {
     targets.reserve(static_cast<size_t>(targetPaths.size()));
+    // What a new file gets, read once for the whole set.
+    std::optional<mode_t> newFileMode;
     for (const QString &path : std::as_const(targetPaths)) {
         Target target;
         target.name = QFileInfo(path).fileName();
@@ -227,6 +230,10 @@ bool TrackSetWriter::Check()
             target.group = status.st_gid;
         } else if (errno != ENOENT) {
             return Fail(target, errno);
+        } else {
+            if (!newFileMode)
+                newFileMode = NewFileMode();
+            target.mode = *newFileMode;
         }
         // The new file is made in the folder and renamed there: both need
         // the folder writable, whatever the file's own permissions.
@@ -247,7 +254,6 @@ bool TrackSetWriter::WriteTemporary(Target &target, int index, const Content &co
         return Fail(target, errno);
     target.temporary = name;
 
-    mode_t mode = NewFileMode();
     if (target.exists) {
         // The owner first: changing it clears set-id bits that the mode
         // then restores. Another owner only works for root; another group
@@ -255,9 +261,8 @@ bool TrackSetWriter::WriteTemporary(Target &target, int index, const Content &co
         const bool ownerKept = ::fchown(descriptor, target.owner, target.group) == 0
             || ::fchown(descriptor, static_cast<uid_t>(-1), target.group) == 0;
         Q_UNUSED(ownerKept);
-        mode = target.mode;
     }
-    if (::fchmod(descriptor, mode) != 0) {
+    if (::fchmod(descriptor, target.mode) != 0) {
         const int error = errno;
         ::close(descriptor);
         return Fail(target, error);

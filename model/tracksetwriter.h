@@ -55,7 +55,7 @@ private:
         QByteArray path; // where the content goes: a link's target, resolved
         QByteArray directory;
         bool exists = false;
-        unsigned int mode = 0;
+        unsigned int mode = 0; // kept for an existing file, else what a new one gets
         unsigned int owner = 0;
         unsigned int group = 0;
         QByteArray temporary;

@@ -47,19 +47,11 @@ public:
         dialog.setAutoReset(false);
         dialog.setAutoClose(false);
         dialog.setRange(0, total);
-        Step(0);
-    }
-
-    // Reports that done files are finished; false once the user cancelled.
-    bool Step(int done)
-    {
-        if (!Update(done))
-            return !dialog.wasCanceled();
-        // Until the dialog is shown, setValue processes no events, so its own
-        // show timer could not fire during a slow file and no window would
-        // repaint. User input waits, so nothing can start another load here.
+        Update(0);
+        // Whatever is already waiting (a Cancel, a repaint) is handled
+        // before the first file is looked at. User input waits, so nothing
+        // can start another load here.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        return !dialog.wasCanceled();
     }
 
     // Keeps the windows responding while work runs on other threads, until
@@ -85,13 +77,13 @@ public:
 private:
     static constexpr int kWakeMs = 20;
 
-    // Shows done files finished; false when it was too soon to repaint.
-    bool Update(int done)
+    // Shows done files finished.
+    void Update(int done)
     {
         // Repainting the dialog for every one of hundreds of quick files would
         // cost more than the files themselves: ten updates a second suffice.
         if (done > 0 && done < total && sinceUpdate.isValid() && sinceUpdate.elapsed() < 100)
-            return false;
+            return;
         sinceUpdate.start();
         if (done < total)
             dialog.setLabelText(
@@ -100,7 +92,6 @@ private:
                     .arg(done + 1)
                     .arg(total));
         dialog.setValue(done);
-        return true;
     }
 
     QProgressDialog dialog;
@@ -206,7 +197,7 @@ bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable &table)
     TrackSetReader reader(files);
     if (reader.Start()) {
         LoadProgress progress(this, tr("track files"), static_cast<int>(files.size()));
-        if (!progress.WaitUntil([&reader] { return reader.WaitForFinished(0); },
+        if (!progress.WaitUntil([&reader] { return reader.IsFinished(); },
                                 [&reader] { return reader.FilesRead(); }))
             return false; // the reader's helpers stop and clean up on their own
     }

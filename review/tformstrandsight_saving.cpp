@@ -127,17 +127,8 @@ bool TFormStrandsight::WriteTrackSet(const QString &directory, const QString &ba
                                      const std::vector<unsigned int> &ids, const TrackTable &table,
                                      bool invert, TrackSetWriter::Failure &failure) const
 {
-    const QDir folder(directory);
-    QStringList paths;
-    for (const QString &name : SaveFileNames(base, viewWindow->ImageCount()))
-        paths << folder.filePath(name);
-    TrackSetWriter writer(paths);
-    if (writer.Write([&](FILE *file, int image) {
-            return WriteTrackRecords(file, ids, table, static_cast<unsigned int>(image), invert);
-        }))
-        return true;
-    failure = writer.LastFailure();
-    return false;
+    return ::WriteTrackSet(directory, base, viewWindow->ImageCount(), ids, table, invert,
+                           failure);
 }
 
 // Rich text, so the hints' underlined <u>do</u> shows as such.

@@ -7,10 +7,7 @@
 // saves of different variants differ in every file. Exit code 0 when the set
 // was written, 1 with the reason on stderr when not, 2 for bad arguments.
 #include "model/trackfile.h"
-#include "model/tracksetwriter.h"
 
-#include <QDir>
-#include <QStringList>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -19,7 +16,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: faultsave DIR BASE FILES TRACKS VARIANT\n");
         return 2;
     }
-    const QDir directory(QString::fromLocal8Bit(argv[1]));
+    const QString directory = QString::fromLocal8Bit(argv[1]);
     const QString base = QString::fromLocal8Bit(argv[2]);
     const int files = QByteArray(argv[3]).toInt();
     const int tracks = QByteArray(argv[4]).toInt();
@@ -35,16 +32,10 @@ int main(int argc, char *argv[])
                                 TrackPoint { static_cast<float>(id % 2048) + 0.25f * variant,
                                              static_cast<float>(image + variant) });
     }
-    QStringList paths;
-    for (const QString &name : SaveFileNames(base, files))
-        paths << directory.filePath(name);
-
-    TrackSetWriter writer(paths);
-    if (!writer.Write([&table](FILE *file, int image) {
-            return WriteTrackRecords(file, {}, table, static_cast<unsigned int>(image), true);
-        })) {
-        std::fprintf(stderr, "faultsave: %s: %s\n", qPrintable(writer.LastFailure().name),
-                     qPrintable(writer.LastFailure().reason));
+    TrackSetWriter::Failure failure;
+    if (!WriteTrackSet(directory, base, files, {}, table, true, failure)) {
+        std::fprintf(stderr, "faultsave: %s: %s\n", qPrintable(failure.name),
+                     qPrintable(failure.reason));
         return 1;
     }
     return 0;
