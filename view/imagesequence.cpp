@@ -400,14 +400,19 @@ qint64 DisplayBytes(const SliceInfo &slice)
                       format == QImage::Format_Grayscale16 ? QImage::Format_Grayscale8 : format);
 }
 
-qint64 DecodeBytes(const SliceInfo &slice)
-{
-    if (!slice.size.isValid())
-        return 0;
-    const QImage::Format format = DecodedFormat(slice);
-    const qint64 decoded = ImageBytes(slice.size, format);
-    return format == QImage::Format_Grayscale16 ? decoded + DisplayBytes(slice) : decoded;
-}
+namespace {
+
+    // What holding slice costs at most while it is decoded.
+    qint64 DecodeBytes(const SliceInfo &slice)
+    {
+        if (!slice.size.isValid())
+            return 0;
+        const QImage::Format format = DecodedFormat(slice);
+        const qint64 decoded = ImageBytes(slice.size, format);
+        return format == QImage::Format_Grayscale16 ? decoded + DisplayBytes(slice) : decoded;
+    }
+
+} // namespace
 
 qint64 LargestDecodeBytes(const std::vector<SliceInfo> &slices)
 {

@@ -65,11 +65,10 @@ Decoded DecodeDisplay(const SliceInfo &slice, QImage &raw, const DisplayTable &t
 // a helper decoding slice after slice allocates its raw pixels only once.
 Decoded DecodeOnHelper(const SliceInfo &slice, const DisplayTable &table, QImage spare = {});
 
-// Bytes of the display image of slice, and what holding it costs at most
-// while it is decoded (raw and display image together); from the header.
+// Bytes of the display image of slice, from the header.
 qint64 DisplayBytes(const SliceInfo &slice);
-qint64 DecodeBytes(const SliceInfo &slice);
-// The largest DecodeBytes of slices whose size the header tells; 0 if none.
+// The most that decoding one of slices holds at a time (raw and display
+// image together), from the headers that tell a size; 0 if none.
 qint64 LargestDecodeBytes(const std::vector<SliceInfo> &slices);
 
 // Qt's image reader refuses images above an allocation limit, one for the

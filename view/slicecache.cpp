@@ -70,14 +70,12 @@ qint64 SliceCache::EvictableFor(int slice) const
 void SliceCache::EvictFor(int slice, qint64 bytes, std::vector<QImage> *evicted)
 {
     const qint64 rank = Rank(slice);
-    while (used + bytes > budget) {
-        auto furthest = held.end();
-        for (auto it = held.begin(); it != held.end(); ++it) {
-            if (Rank(it->first) > rank
-                && (furthest == held.end() || Rank(it->first) > Rank(furthest->first)))
-                furthest = it;
-        }
-        if (furthest == held.end())
+    while (used + bytes > budget && !held.empty()) {
+        // Ranks grow with the distance on either side of the current slice,
+        // so the furthest slice held is the first or the last.
+        const auto last = std::prev(held.end());
+        const auto furthest = Rank(held.begin()->first) > Rank(last->first) ? held.begin() : last;
+        if (Rank(furthest->first) <= rank)
             return;
         used -= furthest->second.sizeInBytes();
         if (evicted)

@@ -20,7 +20,6 @@ public:
     // Forgets every slice; count slices, focus on slice 0 stepping forward.
     void Reset(int count, qint64 budget);
 
-    int Count() const { return count; }
     qint64 Budget() const { return budget; }
     // Held and reserved bytes: never above the budget.
     qint64 Bytes() const { return used; }
@@ -30,8 +29,6 @@ public:
     // The slice shown and the direction of the last step (+1 or -1; a step to
     // the same slice keeps the direction).
     void SetFocus(int current);
-    int Current() const { return current; }
-    int Direction() const { return direction; }
     // Calls visit with every slice, the ones kept first, until it returns false.
     void VisitInRankOrder(const std::function<bool(int)> &visit) const;
 
