@@ -85,8 +85,4 @@ private:
 
     TFormTrackViewForm *ui;
     bool creating;
-    // Where the cursor is over the image, for the status bar to follow steps
-    // and late pixel values.
-    bool cursorOverView = false;
-    QPointF cursorScenePos;
 };

@@ -42,8 +42,6 @@ void TFormTrackView::ShowImageStatus()
 
 void TFormTrackView::ShowCursorStatus(QPointF scenePos)
 {
-    cursorOverView = true;
-    cursorScenePos = scenePos;
     const int image = scene->CurrentImage();
     if (image < 0 || !scene->sceneRect().contains(scenePos)) {
         ui->lbPosition->clear();
@@ -60,15 +58,14 @@ void TFormTrackView::ShowCursorStatus(QPointF scenePos)
 
 void TFormTrackView::ClearCursorStatus()
 {
-    cursorOverView = false;
     ui->lbPosition->clear();
     ui->lbValue->clear();
 }
 
 void TFormTrackView::RefreshPixelValue(int image)
 {
-    if (cursorOverView && image == scene->CurrentImage())
-        ShowCursorStatus(cursorScenePos);
+    if (ui->graphicsView->CursorInside() && image == scene->CurrentImage())
+        ShowCursorStatus(ui->graphicsView->CursorScenePos());
 }
 
 void TFormTrackView::ShowZoomStatus()

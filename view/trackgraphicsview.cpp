@@ -100,23 +100,14 @@ void TrackGraphicsView::FitToWindow()
 
 void TrackGraphicsView::ZoomIn()
 {
-    if (!HasImage())
-        return;
-    const qreal from = fitted ? FitLimit() : zoom;
-    const qreal to = std::min(StepAbove(from), kMaxZoom);
-    if (to > from * (1.0 + kSameZoom))
-        SetZoom(to, ViewportMiddle());
+    if (HasImage())
+        ZoomTo(StepAbove(CurrentZoom()), ViewportMiddle());
 }
 
 void TrackGraphicsView::ZoomOut()
 {
-    if (!HasImage() || fitted)
-        return;
-    const qreal to = StepBelow(zoom);
-    if (to <= FitLimit() * (1.0 + kSameZoom))
-        FitToWindow();
-    else
-        SetZoom(to, ViewportMiddle());
+    if (HasImage() && !fitted)
+        ZoomTo(StepBelow(zoom), ViewportMiddle());
 }
 
 void TrackGraphicsView::ShowActualPixels()
@@ -127,19 +118,20 @@ void TrackGraphicsView::ShowActualPixels()
 
 void TrackGraphicsView::ZoomBy(qreal factor, QPointF anchor)
 {
-    if (!HasImage() || factor <= 0.0)
-        return;
-    const qreal from = fitted ? FitLimit() : zoom;
-    const qreal to = std::min(from * factor, kMaxZoom);
-    if (factor > 1.0) {
-        if (to > from * (1.0 + kSameZoom))
-            SetZoom(to, anchor);
-    } else if (!fitted) {
-        if (to <= FitLimit() * (1.0 + kSameZoom))
-            FitToWindow();
-        else
-            SetZoom(to, anchor);
-    }
+    if (HasImage() && factor > 0.0)
+        ZoomTo(CurrentZoom() * factor, anchor);
+}
+
+qreal TrackGraphicsView::CurrentZoom() const { return fitted ? FitLimit() : zoom; }
+
+void TrackGraphicsView::ZoomTo(qreal to, QPointF anchor)
+{
+    const qreal from = CurrentZoom();
+    to = std::min(to, kMaxZoom);
+    if (to > from * (1.0 + kSameZoom))
+        SetZoom(to, anchor);
+    else if (!fitted && to < from)
+        to <= FitLimit() * (1.0 + kSameZoom) ? FitToWindow() : SetZoom(to, anchor);
 }
 
 void TrackGraphicsView::SetZoom(qreal newZoom, QPointF anchor)

@@ -44,6 +44,9 @@ public:
     // The middle of the viewport, and the image point shown there.
     QPointF ViewportMiddle() const;
     QPointF ViewCentre() const;
+    // Whether the cursor is over the viewport, and the scene point under it.
+    bool CursorInside() const { return cursorInside; }
+    QPointF CursorScenePos() const { return mapToScene(cursorAt); }
 
     // After the scene switched images: the fitted view fits the new image, a
     // zoomed view keeps its zoom and its centre.
@@ -77,6 +80,12 @@ private:
     bool HasImage() const;
     bool StartsPan(const QMouseEvent *event) const;
     qreal FitLimit() const;
+    // The zoom a step starts from: the fitted view counts as its larger scale.
+    qreal CurrentZoom() const;
+    // Zooms to to (at most 32x) about anchor. The fitted view only zooms in;
+    // zooming out to the fit or below returns to it; a change of next to
+    // nothing is ignored.
+    void ZoomTo(qreal to, QPointF anchor);
     void SetZoom(qreal zoom, QPointF anchor);
     void UpdateCursorShape();
     void UpdateHover(QPoint at);
