@@ -8,7 +8,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProgressDialog>
@@ -75,6 +77,25 @@ bool WriteText(const QString &path, const QByteArray &text)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     return file.write(text) == text.size() && file.flush();
+}
+
+QString WriteIn(const QString &directory, const QString &relative, const QByteArray &text)
+{
+    const QString path = QDir(directory).filePath(relative);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!WriteText(path, text))
+        qWarning("could not write %s", qPrintable(path));
+    return path;
+}
+
+QStringList ListTexts(const QListWidget *list, bool selectedOnly)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row) {
+        if (!selectedOnly || list->item(row)->isSelected())
+            texts << list->item(row)->text();
+    }
+    return texts;
 }
 
 QByteArray ReadAll(const QString &path)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <type_traits>
 
+class QListWidget;
 class QWidget;
 
 namespace TestSupport {
@@ -26,6 +27,14 @@ QStringList WriteImages(const QString &directory, int count, int width = 64, int
 
 // Writes text to path (creating it), returning false on failure.
 bool WriteText(const QString &path, const QByteArray &text);
+
+// Writes text to directory/relative, making the folders on the way; warns
+// when it cannot. Returns the path.
+QString WriteIn(const QString &directory, const QString &relative, const QByteArray &text = {});
+
+// The texts of a list's entries in list order (only the selected ones if
+// asked).
+QStringList ListTexts(const QListWidget *list, bool selectedOnly = false);
 
 // Reads a whole file; empty when missing.
 QByteArray ReadAll(const QString &path);

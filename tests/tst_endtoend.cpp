@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+using TestSupport::ListTexts;
 using TestSupport::ModalScript;
 
 // One whole session through both windows: load images and both kinds of track,
@@ -34,7 +35,6 @@ private slots:
 private:
     QAbstractButton *Button(const char *name) const;
     QListWidget *List(const char *name) const;
-    static QStringList Texts(const QListWidget *list, bool selectedOnly = false);
     QString Write(const QString &relative, const QByteArray &text) const;
     static TrackTable ReadSet(const QString &directory, const QString &base, int count);
     static ModalScript::Step NameBase(const QString &base);
@@ -56,22 +56,9 @@ QListWidget *TestEndToEnd::List(const char *name) const
     return window->findChild<QListWidget *>(QLatin1String(name));
 }
 
-QStringList TestEndToEnd::Texts(const QListWidget *list, bool selectedOnly)
-{
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row) {
-        if (!selectedOnly || list->item(row)->isSelected())
-            texts << list->item(row)->text();
-    }
-    return texts;
-}
-
 QString TestEndToEnd::Write(const QString &relative, const QByteArray &text) const
 {
-    const QString path = dir.filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    TestSupport::WriteText(path, text);
-    return path;
+    return TestSupport::WriteIn(dir.path(), relative, text);
 }
 
 TrackTable TestEndToEnd::ReadSet(const QString &directory, const QString &base, int count)
@@ -173,18 +160,18 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
         QVERIFY(!script.Failed());
     }
     QCOMPARE(view->ImageCount(), 3);
-    QCOMPARE(Texts(List("lwCorr")), (QStringList { "1", "2", "3" }));
-    QCOMPARE(Texts(List("lwErr")), (QStringList { "1", "4" }));
+    QCOMPARE(ListTexts(List("lwCorr")), (QStringList { "1", "2", "3" }));
+    QCOMPARE(ListTexts(List("lwErr")), (QStringList { "1", "4" }));
 
     // Mask the upper-left region of image 0: non-error 1 and 3, error 1.
     TestSupport::DragOnWidget(graphics->viewport(), graphics->mapFromScene(QPointF(20, 20)),
                               graphics->mapFromScene(QPointF(140, 170)));
     Button("btMask")->click();
-    QCOMPARE(Texts(List("lwCorr"), true), (QStringList { "1", "3" }));
-    QCOMPARE(Texts(List("lwErr"), true), QStringList { "1" });
+    QCOMPARE(ListTexts(List("lwCorr"), true), (QStringList { "1", "3" }));
+    QCOMPARE(ListTexts(List("lwErr"), true), QStringList { "1" });
     Button("btPickCorr")->click();
     Button("btPickErr")->click();
-    QCOMPARE(Texts(List("lwPick")), (QStringList { "1", "3", "E1" }));
+    QCOMPARE(ListTexts(List("lwPick")), (QStringList { "1", "3", "E1" }));
 
     const QString outA = dir.filePath("outA");
     const QString outB = dir.filePath("outB");
@@ -230,7 +217,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
         QCOMPARE(script.Done(), 2);
         QVERIFY(!script.Failed());
     }
-    QCOMPARE(Texts(List("lwCorr")), (QStringList { "1", "10", "2", "3" })); // sorted as text
+    QCOMPARE(ListTexts(List("lwCorr")), (QStringList { "1", "10", "2", "3" })); // sorted as text
     for (const auto *marker : view->scene->NormalFibers())
         QCOMPARE(marker->hidden, false);
     const PointMap created = view->corrTracks.at(10);
@@ -240,7 +227,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
     Button("btUnselectCorr")->click();
     List("lwCorr")->findItems(QStringLiteral("10"), Qt::MatchExactly).front()->setSelected(true);
     Button("btPickCorr")->click();
-    QCOMPARE(Texts(List("lwPick")), (QStringList { "1", "10", "3", "E1" }));
+    QCOMPARE(ListTexts(List("lwPick")), (QStringList { "1", "10", "3", "E1" }));
 
     // Save again over the first set: both kinds ask before overwriting.
     const auto proceed = [](QWidget *m) {
@@ -301,7 +288,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
         Button("btLoadCorr")->click();
         QVERIFY(!script.Failed());
     }
-    QCOMPARE(Texts(List("lwCorr")), (QStringList { "1", "10", "3" }));
+    QCOMPARE(ListTexts(List("lwCorr")), (QStringList { "1", "10", "3" }));
     QVERIFY(SameTracks(view->corrTracks, expectedCorr));
     window = nullptr;
 }

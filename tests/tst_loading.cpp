@@ -115,7 +115,6 @@ private:
         return window->findChild<QAbstractButton *>(QString::fromLatin1(name));
     }
     QString Write(const QString &name, const QByteArray &text) const;
-    static QStringList Texts(const QListWidget *list);
 
     TFormStrandsight *window = nullptr;
     QTemporaryDir *dir = nullptr;
@@ -140,19 +139,7 @@ void TestLoading::cleanup()
 
 QString TestLoading::Write(const QString &name, const QByteArray &text) const
 {
-    const QString path = dir->filePath(name);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!WriteText(path, text))
-        qWarning("could not write %s", qPrintable(path));
-    return path;
-}
-
-QStringList TestLoading::Texts(const QListWidget *list)
-{
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts << list->item(row)->text();
-    return texts;
+    return WriteIn(dir->path(), name, text);
 }
 
 void TestLoading::trackFilesReadInNameOrder()
@@ -176,7 +163,7 @@ void TestLoading::trackFilesReadInNameOrder()
     QCOMPARE(points.at(0).x, 1.0f);
     QCOMPARE(points.at(1).x, 10.0f);
     QCOMPARE(points.at(2).x, 2.0f);
-    QCOMPARE(Texts(List("lwCorr")), QStringList({ "5" }));
+    QCOMPARE(ListTexts(List("lwCorr")), QStringList({ "5" }));
     QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(1));
     QVERIFY(!window->ViewWindow()->scene->NormalFibers().front()->hidden);
     QVERIFY(window->ViewWindow()->corrColors.count(5));
@@ -239,7 +226,7 @@ void TestLoading::cancelledTrackDialogChangesNothing()
     Button("btLoadCorr")->click();
     QCOMPARE(script.Done(), 1);
     QCOMPARE(window->ViewWindow()->corrTracks.size(), before.size());
-    QCOMPARE(Texts(List("lwCorr")), QStringList({ "3", "4" }));
+    QCOMPARE(ListTexts(List("lwCorr")), QStringList({ "3", "4" }));
     QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(2));
 }
 
@@ -278,8 +265,8 @@ void TestLoading::failedTrackLoadChangesNothing()
     QCOMPARE(tracks.at(3).at(0).x, 1.0f);
     QCOMPARE(tracks.at(4).at(0).x, 2.0f);
     QCOMPARE(tracks.count(7), size_t(0));
-    QCOMPARE(Texts(List("lwCorr")), QStringList({ "3", "4" }));
-    QCOMPARE(Texts(List("lwPick")), QStringList({ "3", "4" }));
+    QCOMPARE(ListTexts(List("lwCorr")), QStringList({ "3", "4" }));
+    QCOMPARE(ListTexts(List("lwPick")), QStringList({ "3", "4" }));
     QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(2));
     QVERIFY(window->ViewWindow()->corrColors == colorsBefore);
 }
@@ -307,7 +294,7 @@ void TestLoading::failedTrackLoadThroughApiChangesNothing()
     QCOMPARE(pipeBox.text, QStringLiteral("Could not load \"%1\".").arg(pipe));
     QCOMPARE(window->ViewWindow()->errTracks.size(), size_t(1));
     QCOMPARE(window->ViewWindow()->errTracks.count(8), size_t(1));
-    QCOMPARE(Texts(List("lwErr")), QStringList({ "8" }));
+    QCOMPARE(ListTexts(List("lwErr")), QStringList({ "8" }));
     QCOMPARE(window->ViewWindow()->scene->ErrorFibers().size(), size_t(1));
 }
 
@@ -318,9 +305,9 @@ void TestLoading::loadingOneKindLeavesTheOther()
     List("lwCorr")->selectAll();
     Button("btPickCorr")->click();
     QVERIFY(window->LoadTrackSet({ Write("e2.txt", TrackRecord(1, 1, 3)) }, true));
-    QCOMPARE(Texts(List("lwCorr")), QStringList({ "1" }));
-    QCOMPARE(Texts(List("lwErr")), QStringList({ "3" }));
-    QCOMPARE(Texts(List("lwPick")), QStringList({ "1" }));
+    QCOMPARE(ListTexts(List("lwCorr")), QStringList({ "1" }));
+    QCOMPARE(ListTexts(List("lwErr")), QStringList({ "3" }));
+    QCOMPARE(ListTexts(List("lwPick")), QStringList({ "1" }));
     QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(1));
     QCOMPARE(window->ViewWindow()->scene->ErrorFibers().size(), size_t(1));
     QCOMPARE(window->ViewWindow()->scene->ErrorFibers().front()->id, 3u);
@@ -353,7 +340,7 @@ void TestLoading::cancelledTrackLoadChangesNothing()
     QCOMPARE(progress.label, QStringLiteral("Loading track files: file 1 of 5"));
     QCOMPARE(window->ViewWindow()->corrTracks.size(), size_t(1));
     QCOMPARE(window->ViewWindow()->corrTracks.count(1), size_t(1));
-    QCOMPARE(Texts(List("lwCorr")), QStringList({ "1" }));
+    QCOMPARE(ListTexts(List("lwCorr")), QStringList({ "1" }));
     QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(1));
 }
 
@@ -384,7 +371,7 @@ void TestLoading::windowRespondsAndCancelsInsideOneHugeFile()
     ticker.stop();
     QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
     QCOMPARE(window->ViewWindow()->corrTracks.size(), size_t(1));
-    QCOMPARE(Texts(List("lwCorr")), QStringList({ "1" }));
+    QCOMPARE(ListTexts(List("lwCorr")), QStringList({ "1" }));
 }
 
 void TestLoading::imagesLoadInNameOrderAndSetSlider()

@@ -109,11 +109,7 @@ void TestOpening::cleanup()
 
 QString TestOpening::Write(const QString &name, const QByteArray &text) const
 {
-    const QString path = dir->filePath(name);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!WriteText(path, text))
-        qWarning("could not write %s", qPrintable(path));
-    return path;
+    return WriteIn(dir->path(), name, text);
 }
 
 void TestOpening::commandLineGivesPathsToTheirOption_data()

@@ -52,8 +52,6 @@ private:
     // Loads one track file holding ids as tracks of the kind, all at (1, 1).
     void LoadIds(const QList<unsigned int> &ids, bool error);
     QListWidgetItem *Item(const char *listName, const QString &text) const;
-    static QStringList Texts(const QListWidget *list);
-    static QStringList SelectedTexts(const QListWidget *list);
 
     TFormStrandsight *window = nullptr;
     QTemporaryDir *dir = nullptr;
@@ -92,31 +90,13 @@ QListWidgetItem *TestPicking::Item(const char *listName, const QString &text) co
     return found.isEmpty() ? nullptr : found.front();
 }
 
-QStringList TestPicking::Texts(const QListWidget *list)
-{
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts << list->item(row)->text();
-    return texts;
-}
-
-QStringList TestPicking::SelectedTexts(const QListWidget *list)
-{
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row) {
-        if (list->item(row)->isSelected())
-            texts << list->item(row)->text();
-    }
-    return texts;
-}
-
 void TestPicking::listsSortIdsAsText()
 {
     LoadIds({ 9, 100, 10 }, false);
-    QCOMPARE(Texts(list("lwCorr")), QStringList({ "10", "100", "9" }));
+    QCOMPARE(ListTexts(list("lwCorr")), QStringList({ "10", "100", "9" }));
     list("lwCorr")->selectAll();
     button("btPickCorr")->click();
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "10", "100", "9" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "10", "100", "9" }));
 }
 
 void TestPicking::pickingTwiceLeavesOneEntry()
@@ -125,7 +105,7 @@ void TestPicking::pickingTwiceLeavesOneEntry()
     Item("lwCorr", "12")->setSelected(true);
     button("btPickCorr")->click();
     button("btPickCorr")->click();
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "12" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "12" }));
 }
 
 void TestPicking::sameIdOfBothKindsGivesTwoEntries()
@@ -138,7 +118,7 @@ void TestPicking::sameIdOfBothKindsGivesTwoEntries()
     button("btPickCorr")->click();
     button("btPickErr")->click();
     // Non-error picks (digits) sort before error picks ("E").
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "12", "E12", "E3" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "12", "E12", "E3" }));
 }
 
 void TestPicking::pickingKeepsSourceSelection()
@@ -147,9 +127,9 @@ void TestPicking::pickingKeepsSourceSelection()
     Item("lwCorr", "1")->setSelected(true);
     Item("lwCorr", "3")->setSelected(true);
     button("btPickCorr")->click();
-    QCOMPARE(Texts(list("lwCorr")), QStringList({ "1", "2", "3" }));
-    QCOMPARE(SelectedTexts(list("lwCorr")), QStringList({ "1", "3" }));
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "1", "3" }));
+    QCOMPARE(ListTexts(list("lwCorr")), QStringList({ "1", "2", "3" }));
+    QCOMPARE(ListTexts(list("lwCorr"), true), QStringList({ "1", "3" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "1", "3" }));
 }
 
 void TestPicking::removeDeletesSelectedPicks()
@@ -158,10 +138,10 @@ void TestPicking::removeDeletesSelectedPicks()
     list("lwCorr")->selectAll();
     button("btPickCorr")->click();
     button("btRemovePick")->click(); // nothing selected: nothing happens
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "1", "2", "3" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "1", "2", "3" }));
     Item("lwPick", "2")->setSelected(true);
     button("btRemovePick")->click();
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "1", "3" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "1", "3" }));
 }
 
 void TestPicking::removeAllEmptiesPicks()
@@ -198,13 +178,13 @@ void TestPicking::selectAllAndDeselect()
         QListWidget *widget = list(group.list);
         widget->clearSelection();
         button(group.selectAll)->click();
-        QCOMPARE(SelectedTexts(widget), Texts(widget));
+        QCOMPARE(ListTexts(widget, true), ListTexts(widget));
         widget->setCurrentRow(1);
         button(group.deselect)->click();
-        QVERIFY(SelectedTexts(widget).isEmpty());
+        QVERIFY(ListTexts(widget, true).isEmpty());
         QVERIFY(!widget->currentItem());
         button(group.deselect)->click(); // again, with nothing selected
-        QVERIFY(SelectedTexts(widget).isEmpty());
+        QVERIFY(ListTexts(widget, true).isEmpty());
         QCOMPARE(widget->count(), 2);
     }
 }
@@ -218,7 +198,7 @@ void TestPicking::showPickShowsOnlyPickedTracks()
     Item("lwErr", "1")->setSelected(true);
     button("btPickCorr")->click();
     button("btPickErr")->click();
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "12", "E1", "E3" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "12", "E1", "E3" }));
 
     TFormTrackView *view = window->ViewWindow();
     view->close();
@@ -247,7 +227,7 @@ void TestPicking::errorPicksOfDifferentLengthsShowAndSave()
     Item("lwErr", "9")->setSelected(true);
     Item("lwErr", "10")->setSelected(true);
     button("btPickErr")->click();
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "E10", "E9" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "E10", "E9" }));
 
     button("btShowPick")->click();
     QStringList shown;
@@ -290,17 +270,17 @@ void TestPicking::reloadingDropsOnlyThatKindsPicks()
     list("lwErr")->selectAll();
     button("btPickCorr")->click();
     button("btPickErr")->click();
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "1", "2", "E1", "E7" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "1", "2", "E1", "E7" }));
 
     LoadIds({ 1, 9 }, true);
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "1", "2" }));
-    QCOMPARE(Texts(list("lwErr")), QStringList({ "1", "9" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "1", "2" }));
+    QCOMPARE(ListTexts(list("lwErr")), QStringList({ "1", "9" }));
 
     list("lwErr")->selectAll();
     button("btPickErr")->click();
     LoadIds({ 5 }, false);
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "E1", "E9" }));
-    QCOMPARE(Texts(list("lwCorr")), QStringList({ "5" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "E1", "E9" }));
+    QCOMPARE(ListTexts(list("lwCorr")), QStringList({ "5" }));
 }
 
 void TestPicking::maskSelectionReplacesSelection()
@@ -318,10 +298,10 @@ void TestPicking::maskSelectionReplacesSelection()
     // Unsorted on purpose: the mask's ids need not be in order.
     emit window->ViewWindow()->Mask(std::vector<unsigned int> { 4, 2 },
                                     std::vector<unsigned int> { 6 });
-    QCOMPARE(SelectedTexts(list("lwCorr")), QStringList({ "2", "4" }));
-    QCOMPARE(SelectedTexts(list("lwErr")), QStringList({ "6" }));
+    QCOMPARE(ListTexts(list("lwCorr"), true), QStringList({ "2", "4" }));
+    QCOMPARE(ListTexts(list("lwErr"), true), QStringList({ "6" }));
     // The picked list and the current entry are left alone.
-    QCOMPARE(Texts(list("lwPick")), QStringList({ "1", "2", "3", "4" }));
+    QCOMPARE(ListTexts(list("lwPick")), QStringList({ "1", "2", "3", "4" }));
     QCOMPARE(list("lwCorr")->currentRow(), 0);
 }
 
@@ -332,8 +312,8 @@ void TestPicking::emptyMaskClearsSelection()
     list("lwCorr")->selectAll();
     list("lwErr")->selectAll();
     emit window->ViewWindow()->Mask(std::vector<unsigned int> {}, std::vector<unsigned int> {});
-    QVERIFY(SelectedTexts(list("lwCorr")).isEmpty());
-    QVERIFY(SelectedTexts(list("lwErr")).isEmpty());
+    QVERIFY(ListTexts(list("lwCorr"), true).isEmpty());
+    QVERIFY(ListTexts(list("lwErr"), true).isEmpty());
 }
 
 void TestPicking::newFiberAddsLabel()
@@ -342,8 +322,8 @@ void TestPicking::newFiberAddsLabel()
     emit window->ViewWindow()->NewFiber(100, false);
     emit window->ViewWindow()->NewFiber(7, true);
     emit window->ViewWindow()->NewFiber(9, false);
-    QCOMPARE(Texts(list("lwCorr")), QStringList({ "10", "100", "9", "9" }));
-    QCOMPARE(Texts(list("lwErr")), QStringList({ "7" }));
+    QCOMPARE(ListTexts(list("lwCorr")), QStringList({ "10", "100", "9", "9" }));
+    QCOMPARE(ListTexts(list("lwErr")), QStringList({ "7" }));
 }
 
 QTEST_MAIN(TestPicking)
