@@ -7,9 +7,10 @@
 #include <functional>
 #include <vector>
 
-// Writes a set of files all or nothing, so that a failed or interrupted save
-// never leaves a set half new and half old, nor a file the user protected
-// replaced. Every file is first written to a hidden temporary file beside its
+// Writes a set of files all or nothing: a save that fails, or is interrupted
+// before the renames, leaves every old file as it was, and a file the user
+// protected is never replaced (only a kill in the instant of the renames can
+// leave a set part new, each file still complete). Every file is first written to a hidden temporary file beside its
 // target (".name.txt.XXXXXX") and flushed to disk; only when all of them are
 // complete are they renamed into place. Before anything is written, every
 // target is checked: one that is not a regular file, that the user may not
