@@ -1,6 +1,6 @@
 #include "review/commandline.h"
 #include "review/tformstrandsight.h"
-#include "view/imagesequence.h"
+#include "stack/imagesequence.h"
 
 #include <QApplication>
 #include <QTimer>

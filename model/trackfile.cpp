@@ -1,9 +1,8 @@
 #include "model/trackfile.h"
 
 #include "model/cnumericlocale.h"
-#include "model/tracksetreader.h"
+#include "model/tracksetwriter.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -117,18 +116,6 @@ bool ReadTrackFile(const QByteArray &path, TrackTable &table, unsigned int image
     return true;
 }
 
-TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table)
-{
-    TrackSetReader reader(paths);
-    reader.Start();
-    while (!reader.WaitForFinished(1000)) {
-    }
-    const TrackSetRead read = reader.Result();
-    if (read.outcome == TrackSetRead::Complete)
-        table = reader.TakeTable();
-    return read;
-}
-
 namespace {
 
 bool WriteRecord(FILE *file, const TrackPoint &p, unsigned int id)
@@ -183,23 +170,6 @@ bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids
     TrackSetWriter writer({ QFile::decodeName(path) }, TrackSetWriter::Scratch);
     return writer.Write(
         [&](FILE *file, int) { return WriteTrackRecords(file, ids, table, image, invert); });
-}
-
-bool WriteTrackSet(const QString &directory, const QString &base, int count,
-                   const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
-                   TrackSetWriter::Failure &failure)
-{
-    const QDir folder(directory);
-    QStringList paths;
-    for (const QString &name : SaveFileNames(base, count))
-        paths << folder.filePath(name);
-    TrackSetWriter writer(paths);
-    if (writer.Write([&](FILE *file, int image) {
-            return WriteTrackRecords(file, ids, table, static_cast<unsigned int>(image), invert);
-        }))
-        return true;
-    failure = writer.LastFailure();
-    return false;
 }
 
 int NumberWidth(int count)

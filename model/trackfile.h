@@ -1,6 +1,5 @@
 #pragma once
 
-#include "model/tracksetwriter.h"
 #include "model/tracktypes.h"
 
 #include <QByteArray>
@@ -32,16 +31,6 @@ struct TrackRecord
 bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
                     const std::atomic<bool> *cancel = nullptr);
 
-// Reads a whole set into table, paths[i] as image i, as ReadTrackFile would
-// one after the other, on helper threads (TrackSetReader); table is replaced
-// only by a complete read.
-struct TrackSetRead
-{
-    enum Outcome { Complete, Unreadable, Cancelled } outcome = Complete;
-    int file = -1; // the first file that could not be read
-};
-TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table);
-
 // Writes the records of one image to file: the tracks of ids (in list order),
 // or with invert every track of table not in ids (ascending id). False when a
 // write failed (errno tells why).
@@ -53,13 +42,6 @@ bool WriteTrackRecords(FILE *file, const std::vector<unsigned int> &ids, const T
 // anything failed, and then an existing file at path is left as it was.
 bool WriteTrackFile(const QByteArray &path, const std::vector<unsigned int> &ids,
                     const TrackTable &table, unsigned int image, bool invert);
-
-// Saves a set of count files into directory, named as SaveFileNames names
-// them, file i holding the records of image i (as WriteTrackRecords writes
-// them), all or nothing. False with failure set when it was not saved.
-bool WriteTrackSet(const QString &directory, const QString &base, int count,
-                   const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
-                   TrackSetWriter::Failure &failure);
 
 // base + zero-padded index + ".txt" for indexes 0 .. count - 1.
 QStringList SaveFileNames(const QString &base, int count);

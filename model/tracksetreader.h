@@ -6,6 +6,14 @@
 #include <QStringList>
 #include <memory>
 
+// How the read of a set ended: the first file that could not be read, in
+// name order, when one could not.
+struct TrackSetRead
+{
+    enum Outcome { Complete, Unreadable, Cancelled } outcome = Complete;
+    int file = -1;
+};
+
 // Reads a set of track files (paths[i] as image i) on Qt's thread pool, so
 // that the thread that starts it stays free to keep a window responding and
 // to cancel: the parser looks at the cancel flag inside every file, however

@@ -3,8 +3,8 @@
 #include "model/trackfile.h"
 #include "model/tracksetreader.h"
 #include "review/tformstrandsightform.h"
-#include "view/imagesequence.h"
-#include "view/sliceloader.h"
+#include "stack/imagesequence.h"
+#include "stack/sliceloader.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 

@@ -4,6 +4,7 @@
 #include "dialogs/informationbox.h"
 #include "dialogs/overwriteconfirmdialog.h"
 #include "model/trackfile.h"
+#include "model/trackset.h"
 #include "model/tracksetwriter.h"
 #include "review/tformstrandsightform.h"
 #include "view/tformtrackview.h"

@@ -7,6 +7,7 @@
 // saves of different variants differ in every file. Exit code 0 when the set
 // was written, 1 with the reason on stderr when not, 2 for bad arguments.
 #include "model/trackfile.h"
+#include "model/trackset.h"
 
 #include <cstdio>
 

@@ -4,8 +4,8 @@
 #include "review/tformstrandsight.h"
 #include "testsupport.h"
 #include "tools/tiffwriter.h"
-#include "view/imagesequence.h"
-#include "view/sliceloader.h"
+#include "stack/imagesequence.h"
+#include "stack/sliceloader.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 

@@ -5,8 +5,8 @@
 #include "model/normalfiber.h"
 #include "review/tformstrandsight.h"
 #include "testsupport.h"
-#include "view/imagesequence.h"
-#include "view/sliceloader.h"
+#include "stack/imagesequence.h"
+#include "stack/sliceloader.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 

@@ -5,9 +5,9 @@
 #include "model/normalfiber.h"
 #include "review/tformstrandsight.h"
 #include "testsupport.h"
-#include "view/imagesequence.h"
-#include "view/slicecache.h"
-#include "view/sliceloader.h"
+#include "stack/imagesequence.h"
+#include "stack/slicecache.h"
+#include "stack/sliceloader.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 

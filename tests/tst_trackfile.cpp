@@ -1,4 +1,5 @@
 #include "model/trackfile.h"
+#include "model/trackset.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
 #include "testsupport.h"
-#include "view/sliceloader.h"
+#include "stack/sliceloader.h"
 #include "view/trackscene.h"
 
 #include <QApplication>

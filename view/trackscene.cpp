@@ -3,7 +3,7 @@
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
 #include "view/markerlayer.h"
-#include "view/sliceloader.h"
+#include "stack/sliceloader.h"
 
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>

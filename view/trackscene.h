@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/tracktypes.h"
-#include "view/imagesequence.h"
+#include "stack/imagesequence.h"
 
 #include <QColor>
 #include <QGraphicsScene>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "view/imagesequence.h"
-#include "view/slicecache.h"
+#include "stack/imagesequence.h"
+#include "stack/slicecache.h"
 
 #include <QFutureWatcher>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "view/imagesequence.h"
+#include "stack/imagesequence.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "view/sliceloader.h"
+#include "stack/sliceloader.h"
 
 #include <QFileInfo>
 #include <QtConcurrent>

@@ -1,4 +1,4 @@
-#include "view/slicecache.h"
+#include "stack/slicecache.h"
 
 void SliceCache::Reset(int slices, qint64 bytes)
 {
