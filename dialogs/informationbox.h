@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QString>
 
@@ -15,4 +16,11 @@ inline void ShowInformationBox(QWidget *parent, const QString &text,
     box.setStandardButtons(QMessageBox::Ok);
     box.setFixedSize(box.sizeHint());
     box.exec();
+}
+
+// A failure on a file: a critical message box titled "Error" with one OK
+// button, run modally over parent.
+inline void ShowErrorBox(QWidget *parent, const QString &text)
+{
+    QMessageBox::critical(parent, QCoreApplication::translate("TFormStrandsight", "Error"), text);
 }

@@ -8,8 +8,7 @@ TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table)
 {
     TrackSetReader reader(paths);
     reader.Start();
-    while (!reader.WaitForFinished(1000)) {
-    }
+    while (!reader.WaitForFinished(1000)) { }
     const TrackSetRead read = reader.Result();
     if (read.outcome == TrackSetRead::Complete)
         table = reader.TakeTable();

@@ -182,10 +182,10 @@ void TrackSetReader::State::Build()
         MergeDeferredFiles();
     }
     if (cancel)
-        return Finish({ TrackSetRead::Cancelled, -1 });
+        return Finish({ TrackSetRead::Cancelled, -1, {} });
     if (firstFailed < paths.size())
-        return Finish({ TrackSetRead::Unreadable, firstFailed });
-    Finish({ TrackSetRead::Complete, -1 });
+        return Finish({ TrackSetRead::Unreadable, firstFailed, {} });
+    Finish({ TrackSetRead::Complete, -1, {} });
 }
 
 void TrackSetReader::State::Finish(TrackSetRead outcome)
@@ -218,7 +218,7 @@ bool TrackSetReader::Start()
         struct stat status;
         if (::stat(QFile::encodeName(state->paths[i]).constData(), &status) != 0
             || !S_ISREG(status.st_mode)) {
-            state->Finish({ TrackSetRead::Unreadable, i });
+            state->Finish({ TrackSetRead::Unreadable, i, {} });
             return false;
         }
     }

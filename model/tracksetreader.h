@@ -3,15 +3,21 @@
 #include "model/trackfile.h"
 #include "model/tracktypes.h"
 
+#include <QString>
 #include <QStringList>
 #include <memory>
 
-// How the read of a set ended: the first file that could not be read, in
-// name order, when one could not.
+// How the read of a set ended. Unreadable and NoRecords name the first such
+// file in set order (file); reason says why it could not be read, in the
+// words of a message ("it is not a regular file", "Permission denied").
+// NoRecords: the file is not empty but not one record in it could be read
+// (binary data, an image chosen by mistake). OutOfMemory: the set does not
+// fit in memory.
 struct TrackSetRead
 {
-    enum Outcome { Complete, Unreadable, Cancelled } outcome = Complete;
+    enum Outcome { Complete, Unreadable, NoRecords, OutOfMemory, Cancelled } outcome = Complete;
     int file = -1;
+    QString reason;
 };
 
 // Reads a set of track files (paths[i] as image i) on Qt's thread pool, so

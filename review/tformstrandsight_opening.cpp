@@ -1,5 +1,6 @@
 #include "review/tformstrandsight.h"
 
+#include "dialogs/informationbox.h"
 #include "dialogs/tracktypedialog.h"
 #include "view/tformtrackview.h"
 
@@ -28,7 +29,7 @@ bool TFormStrandsight::ExpandOrReport(const QStringList &paths, LoadKind kind, Q
     QString missing;
     if (ExpandLoadPaths(paths, kind, files, missing))
         return true;
-    QMessageBox::critical(this, tr("Error"), tr("Could not load \"%1\".").arg(missing));
+    ShowErrorBox(this, tr("Could not load \"%1\".").arg(missing));
     return false;
 }
 
