@@ -229,6 +229,7 @@ void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
         viewWindow->CreateNormalFibers();
     }
     FillIdList(error ? form->lwErr : form->lwCorr, labels.result());
+    viewWindow->NotifyTracksReplaced(error);
 }
 
 void TFormStrandsight::FillIdList(QListWidget *list, const QStringList &labels)

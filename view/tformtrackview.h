@@ -51,9 +51,20 @@ public:
     std::vector<unsigned int> maskedErrs;
     std::vector<unsigned int> maskedNorms;
 
+    // Tell everything that shows tracks (lists, tables) that the registry
+    // changed: a kind replaced whole by a load, or some of its tracks added,
+    // changed or deleted.
+    void NotifyTracksReplaced(bool error) { emit TracksReplaced(error); }
+    void NotifyTracksEdited(bool error, const std::vector<unsigned int> &ids)
+    {
+        emit TracksEdited(error, ids);
+    }
+
 signals:
     void Mask(const std::vector<unsigned int> &norms, const std::vector<unsigned int> &errs);
     void NewFiber(unsigned int id, bool error);
+    void TracksReplaced(bool error);
+    void TracksEdited(bool error, const std::vector<unsigned int> &ids);
 
 public slots:
     void SceneSwitch(int val);

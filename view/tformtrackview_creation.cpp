@@ -84,6 +84,7 @@ void TFormTrackView::AddNewTrackOfKind(bool error)
     colors[id] = colour;
     scene->AddNewFiber(id, colour, error);
     emit NewFiber(id, error);
+    NotifyTracksEdited(error, { id });
     creating = false;
     scene->EndNewTrack();
 }
