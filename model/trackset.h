@@ -21,3 +21,7 @@ TrackSetRead ReadTrackSet(const QStringList &paths, TrackTable &table);
 bool WriteTrackSet(const QString &directory, const QString &base, int count,
                    const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
                    TrackSetWriter::Failure &failure);
+
+// Memory that a loaded set of tracks takes in all (the registry, the markers
+// and the id list), for refusing a set that cannot fit before it is built.
+qint64 EstimateLoadedBytes(qint64 tracks, qint64 points);

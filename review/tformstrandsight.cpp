@@ -1,6 +1,7 @@
 #include "review/tformstrandsight.h"
 
 #include "review/tformstrandsightform.h"
+#include "tasks/taskrunner.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 
@@ -12,6 +13,7 @@
 TFormStrandsight::TFormStrandsight(QWidget *parent)
     : QMainWindow(parent)
     , form(new TFormStrandsightForm)
+    , tasks(new TaskRunner(this))
     , workingDirectory(QDir::homePath())
 {
     form->setupUi(this);

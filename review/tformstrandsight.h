@@ -10,6 +10,7 @@
 #include <vector>
 
 class QListWidget;
+class TaskRunner;
 class TFormStrandsightForm;
 class TFormTrackView;
 
@@ -27,6 +28,9 @@ public:
 
     TFormTrackView *ViewWindow() const { return viewWindow.get(); }
     QString WorkingDirectory() const { return workingDirectory; }
+    // Runs the program's long work (loads, saves) one task at a time behind
+    // both windows, with its progress window over this one.
+    TaskRunner *Tasks() const { return tasks; }
 
     // What the load slots do once their file dialog has been answered; files
     // in any order (they are sorted by name here). False when nothing changed
@@ -112,6 +116,7 @@ private:
 
     TFormStrandsightForm *form;
     std::unique_ptr<TFormTrackView> viewWindow;
+    TaskRunner *tasks;
     QString workingDirectory;
     // The drop being dragged over a window, read once when it enters.
     bool dropLoadable = false;
