@@ -10,9 +10,9 @@
 #include "model/trackfile.h"
 #include "model/trackset.h"
 #include "review/tformstrandsight.h"
-#include "tools/sampledata.h"
 #include "stack/imagesequence.h"
 #include "stack/sliceloader.h"
+#include "tools/sampledata.h"
 #include "view/tformtrackview.h"
 #include "view/trackgraphicsview.h"
 #include "view/trackscene.h"
@@ -38,8 +38,8 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <memory>
+#include <random>
 #include <unistd.h>
 #include <vector>
 
@@ -133,11 +133,27 @@ void WaitForImages(TFormStrandsight &window)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+// Loads files as the image sequence, as the load button does, running the
+// event loop until the load has ended; false if it did not replace the
+// sequence.
+bool LoadImages(TFormStrandsight &window, const QStringList &files)
+{
+    bool ended = false;
+    bool loaded = false;
+    window.LoadImageFiles(files, [&](bool result) {
+        ended = true;
+        loaded = result;
+    });
+    while (!ended)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return loaded;
+}
+
 // Loads the images and the non-error tracks of data as the user would after
 // the file dialogs, and waits for every slice; false if either load failed.
 bool LoadSet(TFormStrandsight &window, const QString &data)
 {
-    if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images")))
+    if (!LoadImages(window, FilesIn(data + QStringLiteral("/images")))
         || !window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
         return false;
     WaitForImages(window);
@@ -154,7 +170,7 @@ int ImagesOurs(const QString &data)
     QApplication::processEvents();
     QElapsedTimer timer;
     timer.start();
-    if (!window.LoadImageFiles(files))
+    if (!LoadImages(window, files))
         return 2;
     ViewOf(window)->viewport()->repaint();
     const double firstMs = timer.nsecsElapsed() / 1e6;
@@ -184,7 +200,7 @@ int StackOurs(const QString &data)
 
     QElapsedTimer timer;
     timer.start();
-    if (!window.LoadImageFiles(files))
+    if (!LoadImages(window, files))
         return 2;
     view->viewport()->repaint();
     const double openMs = timer.nsecsElapsed() / 1e6;
@@ -380,7 +396,7 @@ int StepsBaseline(const QString &data, int reps)
 {
     // The same display images as the program's.
     const std::vector<ImageSequence::SliceInfo> slices
-        = ImageSequence::ReadHeaders(FilesIn(data + QStringLiteral("/images")));
+        = ImageSequence::ReadHeaders(FilesIn(data + QStringLiteral("/images"))).slices;
     const auto display
         = ImageSequence::SampleDisplayTable(slices, ImageSequence::ContrastSample(slices));
     std::vector<QImage> images;
