@@ -10,7 +10,7 @@
 #include "stack/imagesequence.h"
 #include "stack/sliceloader.h"
 #include "testsupport.h"
-#include "tools/tiffwriter.h"
+#include "tools/sampledata.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 
@@ -76,10 +76,12 @@ private:
     QByteArray display;
     std::unique_ptr<RealDisplayX11::Connection> x11;
     std::unique_ptr<QProcess> program;
+    std::unique_ptr<QTemporaryDir> largeStack;
 };
 
 void TestHostileStack::cleanupTestCase()
 {
+    largeStack.reset();
     x11.reset();
     if (server.state() != QProcess::NotRunning) {
         server.terminate();
@@ -305,21 +307,20 @@ void TestHostileStack::programUnderAddressLimitEndsInImagesOrMessage()
     QFETCH(qint64, limitKb);
     if (!StartDisplay())
         QSKIP("no X server for the real program (packages xvfb, xdotool)");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(QDir().mkpath(dir.filePath("images")));
-    QImage slice(2048, 2048, QImage::Format_Grayscale16);
-    for (int y = 0; y < slice.height(); ++y) {
-        auto *line = reinterpret_cast<quint16 *>(slice.scanLine(y));
-        for (int x = 0; x < slice.width(); ++x)
-            line[x] = static_cast<quint16>((x + y) % 4096);
+    // Written once for both limits: 320 MB of uncompressed, noisy slices.
+    if (!largeStack) {
+        largeStack = std::make_unique<QTemporaryDir>();
+        QVERIFY(largeStack->isValid());
+        SampleOptions options;
+        options.slices = 40;
+        options.width = options.height = 2048;
+        options.format = SampleOptions::Tiff16;
+        options.fibres = 50;
+        options.imagesOnly = true;
+        const SampleResult sample = WriteSampleData(largeStack->path(), options);
+        QVERIFY2(sample.ok, qPrintable(sample.message));
     }
-    for (int i = 0; i < 24; ++i) {
-        TiffWriter writer(
-            dir.filePath(QStringLiteral("images/s%1.tif").arg(i, 2, 10, QLatin1Char('0'))), true);
-        QVERIFY(writer.AddPage(slice));
-        QVERIFY(writer.Finish());
-    }
+    const QTemporaryDir &dir = *largeStack;
     StartProgram({ QStringLiteral("--images"), dir.filePath("images") }, dir.path(),
                  limitKb * 1024);
     QString review, view;
@@ -331,14 +332,15 @@ void TestHostileStack::programUnderAddressLimitEndsInImagesOrMessage()
     Run(QStringLiteral("xdotool"),
         { QStringLiteral("windowfocus"), QStringLiteral("--sync"), view });
     Run(QStringLiteral("xdotool"),
-        { QStringLiteral("key"), QStringLiteral("--repeat"), QStringLiteral("23"),
+        { QStringLiteral("key"), QStringLiteral("--repeat"), QStringLiteral("39"),
           QStringLiteral("--delay"), QStringLiteral("100"), QStringLiteral("Right") });
     QTest::qWait(1000);
     QVERIFY2(program->state() == QProcess::Running, "the program ended");
     // The last slice on the screen (a ramp of greys), or a message saying
     // why the images were not loaded.
     if (ProgramWindows(QStringLiteral("^Error$")).isEmpty()) {
-        const QString shotPath = dir.filePath("view.png");
+        QTemporaryDir shots;
+        const QString shotPath = shots.filePath("view.png");
         Run(QStringLiteral("import"), { QStringLiteral("-window"), view, shotPath });
         const QImage shot = QImage(shotPath).convertToFormat(QImage::Format_RGB32);
         QVERIFY2(!shot.isNull(), "no screenshot (package imagemagick)");
