@@ -121,7 +121,8 @@ void TestHostileStack::stalledSliceShowsMarkersOverPlainBackground()
             release->acquire();
     });
 
-    TFormStrandsight window;
+    auto owner = std::make_unique<TFormStrandsight>();
+    TFormStrandsight &window = *owner;
     TFormTrackView *view = window.ViewWindow();
     view->show();
     QVERIFY(QTest::qWaitForWindowExposed(view));
@@ -154,6 +155,18 @@ void TestHostileStack::stalledSliceShowsMarkersOverPlainBackground()
     QTRY_COMPARE(qGray(render().pixel(background)), 150);
     QCOMPARE(render().pixelColor(marker), QColor(Qt::red));
     QVERIFY(view->statusBar()->currentMessage().isEmpty());
+
+    // Closing the windows while a read hangs does not wait for it.
+    const auto hold = std::make_shared<QSemaphore>();
+    ImageSequence::SetDecodeGate([hold, stalled = files[3]](const QString &path) {
+        if (path == stalled)
+            hold->acquire();
+    });
+    QVERIFY(!scene->ImageLoader()->Cache().Holds(3));
+    slider->setValue(3);
+    QVERIFY(scene->CurrentImagePending());
+    owner.reset();
+    hold->release();
 }
 
 bool TestHostileStack::StartDisplay()
