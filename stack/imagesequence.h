@@ -1,7 +1,6 @@
 #pragma once
 
-// The image stack: which slices a selection of files holds, decoding a slice for display, the one
-// contrast window of a 16-bit stack, and how much memory a stack may take.
+// The image stack: its slices' headers and pages, decoding, contrast, and the memory it may take.
 
 #include <QImage>
 #include <QSize>

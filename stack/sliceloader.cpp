@@ -20,7 +20,6 @@ using ImageSequence::SliceInfo;
 struct SliceLoader::Job
 {
     int slice = -1;
-    bool urgent = false; // the slice the user is looking at
     bool rawOnly = false; // just its raw values, for the status bar
     bool keepRaw = false; // hand the raw values back with the display image
     // A slice that failed before is decoded again only if its file changed.
@@ -84,12 +83,6 @@ struct SliceLoader::Job
             return true;
         }
         return finished.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done; });
-    }
-
-    bool Done()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return done;
     }
 };
 
@@ -470,7 +463,6 @@ std::shared_ptr<SliceLoader::Job> SliceLoader::Start(int slice, bool urgent)
 {
     auto job = std::make_shared<Job>();
     job->slice = slice;
-    job->urgent = urgent;
     job->info = slices[static_cast<size_t>(slice)];
     job->table = table;
     if (Failed(slice)) {
