@@ -1,11 +1,15 @@
 #include "review/commandline.h"
 #include "review/tformstrandsight.h"
+#include "stack/helperpool.h"
 #include "stack/imagesequence.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <cstdio>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,10 +36,22 @@ bool AnswerWithoutDisplay(int argc, char *argv[])
     return Answer(CommandLine(QCoreApplication::arguments()));
 }
 
+// Under an address-space limit (ulimit -v) every thread that allocates would
+// reserve an arena of 64 MB of address space for itself: a handful of threads
+// use up the limit before any image is read, and the toolkit then fails to
+// start the threads it draws with. Under such a limit the threads share one.
+void ShareOneArenaUnderAddressLimit()
+{
+    rlimit limit {};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        mallopt(M_ARENA_MAX, 1);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    ShareOneArenaUnderAddressLimit();
     if (AnswerWithoutDisplay(argc, argv))
         return 0;
 
@@ -66,6 +82,13 @@ int main(int argc, char *argv[])
             window.OpenPaths(commandLine.images, commandLine.nonError, commandLine.error);
         });
         exitCode = app.exec();
+    }
+    // A helper can still be reading a slice, or be stuck in a read on a dead
+    // network mount: the program ends without waiting for it, and without
+    // tearing down what it may still use.
+    if (ImageSequence::Helpers().Busy()) {
+        std::fflush(nullptr);
+        _exit(exitCode);
     }
     return exitCode;
 }

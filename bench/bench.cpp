@@ -10,9 +10,10 @@
 #include "model/trackfile.h"
 #include "model/trackset.h"
 #include "review/tformstrandsight.h"
-#include "tools/sampledata.h"
 #include "stack/imagesequence.h"
 #include "stack/sliceloader.h"
+#include "tools/sampledata.h"
+#include "tools/tiffwriter.h"
 #include "view/tformtrackview.h"
 #include "view/trackgraphicsview.h"
 #include "view/trackscene.h"
@@ -38,8 +39,8 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <memory>
+#include <random>
 #include <unistd.h>
 #include <vector>
 
@@ -133,11 +134,27 @@ void WaitForImages(TFormStrandsight &window)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+// Loads files as the image sequence, as the load button does, running the
+// event loop until the load has ended; false if it did not replace the
+// sequence.
+bool LoadImages(TFormStrandsight &window, const QStringList &files)
+{
+    bool ended = false;
+    bool loaded = false;
+    window.LoadImageFiles(files, [&](bool result) {
+        ended = true;
+        loaded = result;
+    });
+    while (!ended)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return loaded;
+}
+
 // Loads the images and the non-error tracks of data as the user would after
 // the file dialogs, and waits for every slice; false if either load failed.
 bool LoadSet(TFormStrandsight &window, const QString &data)
 {
-    if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images")))
+    if (!LoadImages(window, FilesIn(data + QStringLiteral("/images")))
         || !window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
         return false;
     WaitForImages(window);
@@ -154,7 +171,7 @@ int ImagesOurs(const QString &data)
     QApplication::processEvents();
     QElapsedTimer timer;
     timer.start();
-    if (!window.LoadImageFiles(files))
+    if (!LoadImages(window, files))
         return 2;
     ViewOf(window)->viewport()->repaint();
     const double firstMs = timer.nsecsElapsed() / 1e6;
@@ -184,7 +201,7 @@ int StackOurs(const QString &data)
 
     QElapsedTimer timer;
     timer.start();
-    if (!window.LoadImageFiles(files))
+    if (!LoadImages(window, files))
         return 2;
     view->viewport()->repaint();
     const double openMs = timer.nsecsElapsed() / 1e6;
@@ -244,6 +261,35 @@ int StackOurs(const QString &data)
                .arg(*std::max_element(jumps.begin(), jumps.end()))
                .arg(jumpMisses)
                .arg(Percentile(steps, 0.95)));
+    return 0;
+}
+
+// A multi-page TIFF file: pages of 16 x 16 pixels, each a grey of its own.
+bool WritePages(const QString &path, int pages)
+{
+    TiffWriter writer(path, false);
+    QImage page(16, 16, QImage::Format_Grayscale8);
+    for (int i = 0; i < pages; ++i) {
+        page.fill(i % 256);
+        if (!writer.AddPage(page))
+            return false;
+    }
+    return writer.Finish();
+}
+
+// Opening one multi-page TIFF, from the load to image 0 on the screen.
+int PagesOurs(const QString &path)
+{
+    TFormStrandsight window;
+    window.show();
+    QApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    if (!LoadImages(window, { path }))
+        return 2;
+    ViewOf(window)->viewport()->repaint();
+    Report(timer.nsecsElapsed() / 1e6,
+           QStringLiteral("slices=%1").arg(window.ViewWindow()->ImageCount()));
     return 0;
 }
 
@@ -380,7 +426,7 @@ int StepsBaseline(const QString &data, int reps)
 {
     // The same display images as the program's.
     const std::vector<ImageSequence::SliceInfo> slices
-        = ImageSequence::ReadHeaders(FilesIn(data + QStringLiteral("/images")));
+        = ImageSequence::ReadHeaders(FilesIn(data + QStringLiteral("/images"))).slices;
     const auto display
         = ImageSequence::SampleDisplayTable(slices, ImageSequence::ContrastSample(slices));
     std::vector<QImage> images;
@@ -681,6 +727,8 @@ int RunChild(const QStringList &args)
         return ours ? ImagesOurs(data) : ImagesBaseline(data, 0);
     if (scenario == QLatin1String("stack"))
         return ours ? StackOurs(data) : ImagesBaseline(data, reps);
+    if (scenario == QLatin1String("pages"))
+        return PagesOurs(data);
     if (scenario == QLatin1String("steps")) {
         if (variant == QLatin1String("zoom4"))
             return StepsOurs(data, reps, 4.0);
@@ -979,6 +1027,21 @@ int RunParent(int reps, bool quick, const QString &only)
         timings(QStringLiteral("large stack: jump, 95th percentile"), "jump",
                 QStringLiteral("jumps to random slices"), 150);
         QDir(stackDir).removeRecursively();
+
+        // One file of many pages: its page chain is read in one walk.
+        for (const int pages : quick ? QList<int> { 1000, 10000 } : QList<int> { 10000, 100000 }) {
+            const QString path = root + QStringLiteral("/pages%1.tif").arg(pages);
+            if (!WritePages(path, pages))
+                return 1;
+            const Measure measure
+                = RunMeasure({ QStringLiteral("pages"), QStringLiteral("ours"), path, repsText });
+            row(QStringLiteral("multi-page TIFF: open"),
+                QStringLiteral("%L1 pages of 16x16 8-bit, one file").arg(pages), measure,
+                Measure {},
+                QStringLiteral("headers of every page, image 0 on screen; %1 slices")
+                    .arg(measure.extra.value(QStringLiteral("slices"))));
+            QFile::remove(path);
+        }
     }
 
     for (const int count : wanted("steps") ? stepTracks : QList<int> {}) {

@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,7 +37,10 @@ public:
     // in any order (they are sorted by name here). False when nothing changed
     // (a file could not be read, the load was cancelled or refused).
     bool LoadTrackSet(const QStringList &files, bool error);
-    bool LoadImageFiles(const QStringList &files);
+    // Queues opening an image sequence on Tasks() and returns at once; done,
+    // if given, is called at the end with whether the sequence shown was
+    // replaced (false when the load was cancelled or refused).
+    void LoadImageFiles(const QStringList &files, std::function<void(bool loaded)> done = {});
 
     // Loads what the command line names, as the load buttons would, images
     // first. Paths are files or folders; a kind with a path that does not
@@ -94,10 +98,10 @@ private:
     void ReplaceTracks(TrackTable &loaded, bool error);
     // Fills list with labels already in the list's own order.
     void FillIdList(QListWidget *list, const QStringList &labels);
-    // The image sequence: its loader reports progress in the view window's
-    // status bar and undecodable slices in a message once decoding rests.
+    // The image sequence: what could not be shown of it is named in one
+    // message when the first pass over its slices ends.
     void ConnectImageLoading();
-    void ReportUndecodedImages(const std::vector<unsigned int> &failed);
+    void ReportImageProblems(const std::vector<unsigned int> &failed);
 
     // Opening paths given on the command line or dropped.
     bool ExpandOrReport(const QStringList &paths, LoadKind kind, QStringList &files);

@@ -8,14 +8,22 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 void TFormStrandsight::OpenPaths(const QStringList &images, const QStringList &nonError,
                                  const QStringList &error)
 {
     QStringList files;
-    if (!images.isEmpty() && ExpandOrReport(images, LoadKind::Images, files))
-        LoadImageFiles(files);
+    if (!images.isEmpty() && ExpandOrReport(images, LoadKind::Images, files)) {
+        // The images load behind the windows: the tracks follow once they are
+        // in (or refused), from the event loop rather than inside the load's end.
+        LoadImageFiles(files, [this, nonError, error](bool) {
+            QTimer::singleShot(0, this,
+                               [this, nonError, error] { OpenPaths({}, nonError, error); });
+        });
+        return;
+    }
     if (!nonError.isEmpty() && ExpandOrReport(nonError, LoadKind::Tracks, files))
         LoadTrackSet(files, false);
     if (!error.isEmpty() && ExpandOrReport(error, LoadKind::Tracks, files))

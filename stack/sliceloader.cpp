@@ -1,75 +1,161 @@
 #include "stack/sliceloader.h"
 
-#include <QFileInfo>
-#include <QtConcurrent>
+#include "stack/helperpool.h"
+
+#include <QMetaObject>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
 
 using ImageSequence::Decoded;
 using ImageSequence::DisplayTable;
+using ImageSequence::Failure;
 using ImageSequence::SliceInfo;
 
-namespace {
-
-// What a helper runs: everything it uses is its own copy.
-Decoded DecodeJob(SliceInfo slice, std::shared_ptr<const DisplayTable> table, QImage spare)
+// One slice for a helper to decode. The GUI thread may wait for it a moment;
+// otherwise its end reaches the loader as a queued call through the mailbox.
+struct SliceLoader::Job
 {
-    return ImageSequence::DecodeOnHelper(slice, *table, std::move(spare));
-}
-
-QImage DecodeRawJob(SliceInfo slice)
-{
+    int slice = -1;
+    bool rawOnly = false; // just its raw values, for the status bar
+    bool keepRaw = false; // hand the raw values back with the display image
+    // A slice that failed before is decoded again only if its file changed.
+    bool retry = false;
+    ImageSequence::FileStamp failedStamp;
+    Failure failedWith = Failure::None;
+    SliceInfo info;
+    std::shared_ptr<const DisplayTable> table;
+    QImage spare;
     QImage raw;
-    if (!ImageSequence::DecodeSlice(slice, raw) || !ImageSequence::IsWide(raw))
-        return {};
-    return raw;
-}
+    std::atomic<bool> dropped { false };
 
-} // namespace
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool unchanged = false; // a retry that found the file as it was
+    Decoded result;
+
+    void Run()
+    {
+        Decoded decoded;
+        bool same = false;
+        try {
+            if (dropped) {
+                // Nothing left to do for a sequence that is gone.
+            } else if (retry && failedWith != Failure::OutOfMemory
+                       && ImageSequence::StampOf(info.path) == failedStamp) {
+                decoded.failure = failedWith;
+                decoded.stamp = failedStamp;
+                same = true;
+            } else if (rawOnly) {
+                QImage values;
+                decoded.failure = ImageSequence::DecodeSlice(info, values, &decoded.stamp);
+                if (decoded.failure == Failure::None && ImageSequence::IsWide(values))
+                    decoded.raw = std::move(values);
+            } else if (keepRaw) {
+                QImage buffer = std::move(raw);
+                decoded = ImageSequence::DecodeDisplay(info, buffer, *table, std::move(spare));
+                if (decoded.wide)
+                    decoded.raw = std::move(buffer);
+            } else {
+                decoded = ImageSequence::DecodeOnHelper(info, *table, std::move(spare));
+            }
+        } catch (const std::bad_alloc &) {
+            decoded = Decoded();
+            decoded.failure = Failure::OutOfMemory;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        result = std::move(decoded);
+        unchanged = same;
+        done = true;
+        finished.notify_all();
+    }
+
+    // True once done; waits at most ms (forever when negative).
+    bool WaitFor(int ms)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (ms < 0) {
+            finished.wait(lock, [this] { return done; });
+            return true;
+        }
+        return finished.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done; });
+    }
+};
+
+// How a helper reaches the loader: cleared when the loader goes, so that a
+// helper finishing late posts to nobody.
+struct SliceLoader::Mailbox
+{
+    std::mutex mutex;
+    SliceLoader *loader = nullptr;
+};
 
 SliceLoader::SliceLoader(QObject *parent)
     : QObject(parent)
+    , mailbox(std::make_shared<Mailbox>())
 {
+    mailbox->loader = this;
 }
 
-SliceLoader::~SliceLoader() { Cancel(); }
+SliceLoader::~SliceLoader()
+{
+    {
+        std::lock_guard<std::mutex> lock(mailbox->mutex);
+        mailbox->loader = nullptr;
+    }
+    Cancel();
+}
 
 void SliceLoader::Cancel()
 {
     // Slices being decoded cannot be stopped, but queued ones never start;
-    // the results are dropped with their watchers, so nothing of this
-    // sequence lands in the next one.
-    for (Job &job : jobs) {
-        job.watcher->cancel();
-        job.watcher->disconnect(this);
-        delete job.watcher;
-    }
+    // the results are dropped as they come, so nothing of this sequence
+    // lands in the next one.
+    for (const std::shared_ptr<Job> &job : jobs)
+        job->dropped = true;
     jobs.clear();
     DropRawJob();
     rawValues = QImage();
     rawValuesSlice = -1;
     cache.Clear();
     passActive = false;
+    waitingSlice = -1;
 }
 
-void SliceLoader::Stop()
-{
-    Cancel();
-    ImageSequence::Helpers()->waitForDone();
-}
+void SliceLoader::Stop() { Cancel(); }
 
-void SliceLoader::Open(std::vector<SliceInfo> newSlices, qint64 budget)
+void SliceLoader::Open(OpenedSequence sequence)
 {
     Cancel();
+    // The decoding limit is one for the whole process; slices of the old
+    // sequence still being decoded finish under the new one.
+    ImageSequence::LimitDecoding(sequence.slices, sequence.plan.available);
     decodedImages.clear();
     decodedNames.clear();
-    slices = std::move(newSlices);
+    slices = std::move(sequence.slices);
+    notes = std::move(sequence.notes);
+    table = sequence.table;
+    helpers = std::max(1, sequence.plan.helpers);
     count = static_cast<int>(slices.size());
     flags.assign(static_cast<size_t>(count), 0);
+    failures.assign(static_cast<size_t>(count), Failure::None);
+    failedStamps.assign(static_cast<size_t>(count), {});
     expectedBytes.assign(static_cast<size_t>(count), 0);
     qint64 largest = 0;
     for (int i = 0; i < count; ++i) {
-        expectedBytes[static_cast<size_t>(i)] = ImageSequence::DisplayBytes(slices[size_t(i)]);
+        const SliceInfo &info = slices[static_cast<size_t>(i)];
+        expectedBytes[static_cast<size_t>(i)] = ImageSequence::DisplayBytes(info);
         largest = std::max(largest, expectedBytes[static_cast<size_t>(i)]);
+        if (info.format == QImage::Format_Grayscale16)
+            flags[static_cast<size_t>(i)] |= WideFlag;
+        if (info.failure != Failure::None) {
+            flags[static_cast<size_t>(i)] |= FailedFlag;
+            failures[static_cast<size_t>(i)] = info.failure;
+        }
     }
     // A slice of unknown size can be no larger than the largest one, or the
     // decoding limit refuses it.
@@ -77,28 +163,43 @@ void SliceLoader::Open(std::vector<SliceInfo> newSlices, qint64 budget)
         if (bytes == 0)
             bytes = largest;
     }
-    cache.Reset(count, budget);
-    table = ImageSequence::SampleDisplayTable(slices, ImageSequence::ContrastSample(slices));
+    cache.Reset(count, sequence.plan.budget);
     passTotal = PassTotal();
+    passActive = false;
     doneCount = 0;
+    const Decoded &first = sequence.first;
+    if (count > 0 && !Failed(0) && (!first.display.isNull() || first.failure != Failure::None)) {
+        if (first.wide && !first.raw.isNull()) {
+            rawValues = first.raw;
+            rawValuesSlice = 0;
+        }
+        cache.Reserve(0, ExpectedBytes(0));
+        Keep(0, first, false);
+        doneCount = 1;
+    }
     passActive = count > 0;
     if (passActive)
-        emit Progress(0, passTotal);
+        emit Progress(std::min(doneCount, passTotal), passTotal);
 }
 
 void SliceLoader::OpenDecoded(std::vector<QImage> images, QStringList names)
 {
     Cancel();
     slices.clear();
+    notes.clear();
     decodedImages = std::move(images);
     decodedNames = std::move(names);
     count = static_cast<int>(decodedImages.size());
     flags.assign(static_cast<size_t>(count), 0);
+    failures.assign(static_cast<size_t>(count), Failure::None);
+    failedStamps.assign(static_cast<size_t>(count), {});
     expectedBytes.assign(static_cast<size_t>(count), 0);
     for (int i = 0; i < count; ++i) {
         const QImage &image = decodedImages[static_cast<size_t>(i)];
-        if (image.isNull())
+        if (image.isNull()) {
             flags[static_cast<size_t>(i)] |= FailedFlag | ReportedFlag;
+            failures[static_cast<size_t>(i)] = Failure::Undecodable;
+        }
         if (ImageSequence::IsWide(image))
             flags[static_cast<size_t>(i)] |= WideFlag;
     }
@@ -111,6 +212,8 @@ int SliceLoader::PassTotal() const
     qint64 bytes = 0;
     int total = 0;
     cache.VisitInRankOrder([&](int slice) {
+        if (Failed(slice))
+            return true;
         bytes += expectedBytes[static_cast<size_t>(slice)];
         if (bytes > cache.Budget())
             return false;
@@ -132,8 +235,9 @@ std::vector<unsigned int> SliceLoader::Finish()
         Schedule();
         if (jobs.empty())
             break;
-        jobs.front().watcher->waitForFinished();
-        Complete(0);
+        const std::shared_ptr<Job> job = jobs.front();
+        job->WaitFor(-1);
+        Complete(job);
     }
     const std::vector<unsigned int> failed = TakeFailures(true);
     Settle();
@@ -159,11 +263,31 @@ QString SliceLoader::Name(int slice) const
         return {};
     if (slices.empty())
         return decodedNames.value(slice);
-    const SliceInfo &info = slices[static_cast<size_t>(slice)];
-    const QString name = QFileInfo(info.path).fileName();
-    if (info.pages <= 1)
-        return name;
-    return tr("%1, page %2 of %3").arg(name).arg(info.page + 1).arg(info.pages);
+    return ImageSequence::SliceName(slices[static_cast<size_t>(slice)]);
+}
+
+QString SliceLoader::FailureText(int slice) const
+{
+    if (!Failed(slice))
+        return {};
+    const QString name = Name(slice);
+    switch (failures[static_cast<size_t>(slice)]) {
+    case Failure::NotRegularFile:
+        return tr("%1 is not a regular file").arg(name);
+    case Failure::Unopenable:
+        return tr("%1 could not be opened").arg(name);
+    case Failure::ChangedSize:
+        return tr("%1 changed size after the images were opened").arg(name);
+    case Failure::Unsupported:
+        return tr("%1: %2").arg(
+            name, slices.empty() ? QString() : slices[static_cast<size_t>(slice)].unsupported);
+    case Failure::OutOfMemory:
+        return tr("%1 could not be decoded: not enough memory").arg(name);
+    case Failure::None:
+    case Failure::Undecodable:
+        break;
+    }
+    return tr("%1 could not be decoded").arg(name);
 }
 
 QSize SliceLoader::HeaderSize(int slice) const
@@ -184,6 +308,13 @@ QSize SliceLoader::SequenceSize() const
     return {};
 }
 
+std::shared_ptr<SliceLoader::Job> SliceLoader::RunningJob(int slice) const
+{
+    const auto running = std::find_if(jobs.begin(), jobs.end(),
+                                      [slice](const auto &job) { return job->slice == slice; });
+    return running == jobs.end() ? nullptr : *running;
+}
+
 QImage SliceLoader::Show(int slice)
 {
     if (slice < 0 || slice >= count)
@@ -192,23 +323,22 @@ QImage SliceLoader::Show(int slice)
         return decodedImages[static_cast<size_t>(slice)];
 
     cache.SetFocus(slice);
+    if (waitingSlice != slice)
+        waitingSlice = -1;
     QImage image = cache.Find(slice);
-    if (image.isNull() && !Failed(slice)) {
-        const auto running = std::find_if(jobs.begin(), jobs.end(),
-                                          [slice](const Job &job) { return job.slice == slice; });
-        if (running != jobs.end()) {
-            running->watcher->waitForFinished();
-            image = Complete(static_cast<size_t>(running - jobs.begin()));
-        } else {
-            // Decoded here, into the raw buffer the pixel values are read from:
-            // this is the slice the user looks at.
-            std::vector<QImage> evicted;
-            cache.Reserve(slice, ExpectedBytes(slice), &evicted);
-            const Decoded decoded = ImageSequence::DecodeDisplay(
-                slices[static_cast<size_t>(slice)], rawValues, *table, SpareOf(slice, evicted));
-            rawValuesSlice = decoded.wide ? slice : -1;
-            Keep(slice, decoded);
-            image = decoded.display;
+    if (image.isNull()) {
+        std::shared_ptr<Job> job = RunningJob(slice);
+        // A slice whose header already rules it out is not read again.
+        if (!job && slices[static_cast<size_t>(slice)].failure == Failure::None)
+            job = Start(slice, true);
+        if (job) {
+            // A decode takes a few tens of milliseconds: waiting that long
+            // spares a flash of the plain background on every step, waiting
+            // longer would freeze the window on a slow file.
+            if (job->WaitFor(kShowWaitMs))
+                image = Complete(job);
+            else
+                waitingSlice = slice;
         }
     }
     Schedule();
@@ -216,6 +346,8 @@ QImage SliceLoader::Show(int slice)
         Settle();
     return image;
 }
+
+bool SliceLoader::Pending(int slice) const { return slice >= 0 && slice == waitingSlice; }
 
 QImage SliceLoader::Held(int slice) const
 {
@@ -234,6 +366,12 @@ bool SliceLoader::IsWide(int slice) const
     return slice >= 0 && slice < count && (flags[static_cast<size_t>(slice)] & WideFlag);
 }
 
+bool SliceLoader::SignedSamples(int slice) const
+{
+    return slice >= 0 && slice < count && !slices.empty()
+        && slices[static_cast<size_t>(slice)].signedSamples;
+}
+
 QImage SliceLoader::RawValues(int slice)
 {
     if (!IsWide(slice))
@@ -242,15 +380,25 @@ QImage SliceLoader::RawValues(int slice)
         return decodedImages[static_cast<size_t>(slice)];
     if (slice == rawValuesSlice)
         return rawValues;
-    if (rawJob && rawJobSlice == slice)
+    if (rawJob && rawJob->slice == slice)
         return {};
     // Only the latest request matters: the cursor has moved on from the others.
     DropRawJob();
-    rawJob = new QFutureWatcher<QImage>(this);
-    rawJobSlice = slice;
-    connect(rawJob, &QFutureWatcherBase::finished, this, &SliceLoader::RawDone);
-    rawJob->setFuture(QtConcurrent::run(ImageSequence::Helpers(), DecodeRawJob,
-                                        slices[static_cast<size_t>(slice)]));
+    rawJob = std::make_shared<Job>();
+    rawJob->slice = slice;
+    rawJob->rawOnly = true;
+    rawJob->info = slices[static_cast<size_t>(slice)];
+    const std::shared_ptr<Job> job = rawJob;
+    const std::shared_ptr<Mailbox> box = mailbox;
+    const auto run = [job, box] {
+        job->Run();
+        std::lock_guard<std::mutex> lock(box->mutex);
+        if (SliceLoader *loader = box->loader)
+            QMetaObject::invokeMethod(
+                loader, [loader, job] { loader->RawDone(job); }, Qt::QueuedConnection);
+    };
+    if (!ImageSequence::Helpers().Run(run))
+        run();
     return {};
 }
 
@@ -258,21 +406,18 @@ void SliceLoader::DropRawJob()
 {
     if (!rawJob)
         return;
-    rawJob->cancel(); // a decode still queued then never runs
-    rawJob->disconnect(this);
-    rawJob->deleteLater();
-    rawJob = nullptr;
-    rawJobSlice = -1;
+    rawJob->dropped = true; // a read still queued then never runs
+    rawJob.reset();
 }
 
-void SliceLoader::RawDone()
+void SliceLoader::RawDone(const std::shared_ptr<Job> &job)
 {
-    const int slice = rawJobSlice;
-    rawValues = rawJob->result();
+    if (job != rawJob)
+        return;
+    const int slice = job->slice;
+    rawValues = job->result.raw;
     rawValuesSlice = rawValues.isNull() ? -1 : slice;
-    rawJob->deleteLater();
-    rawJob = nullptr;
-    rawJobSlice = -1;
+    rawJob.reset();
     if (rawValuesSlice >= 0)
         emit RawValuesReady(slice);
 }
@@ -298,7 +443,7 @@ QImage SliceLoader::SpareOf(int slice, std::vector<QImage> &evicted) const
 
 void SliceLoader::Schedule()
 {
-    while (static_cast<int>(jobs.size()) < ImageSequence::HelperThreads()) {
+    while (static_cast<int>(jobs.size()) < helpers) {
         int next = -1;
         cache.VisitInRankOrder([&](int slice) {
             if (Failed(slice) || cache.Holds(slice) || cache.Reserved(slice))
@@ -306,57 +451,107 @@ void SliceLoader::Schedule()
             next = slice;
             return false;
         });
-        std::vector<QImage> evicted;
         // When the best slice not held does not fit, every slice held ranks
         // before it: the cache holds what it should.
-        if (next < 0 || !cache.Reserve(next, ExpectedBytes(next), &evicted))
+        if (next < 0 || !cache.Reserve(next, ExpectedBytes(next)))
             return;
-        Start(next, SpareOf(next, evicted));
+        Start(next, false);
     }
 }
 
-void SliceLoader::Start(int slice, QImage spare)
+std::shared_ptr<SliceLoader::Job> SliceLoader::Start(int slice, bool urgent)
 {
-    auto *watcher = new QFutureWatcher<Decoded>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] { JobDone(watcher); });
-    watcher->setFuture(QtConcurrent::run(ImageSequence::Helpers(), DecodeJob,
-                                         slices[static_cast<size_t>(slice)], table,
-                                         std::move(spare)));
-    jobs.push_back({ slice, watcher });
+    auto job = std::make_shared<Job>();
+    job->slice = slice;
+    job->info = slices[static_cast<size_t>(slice)];
+    job->table = table;
+    if (Failed(slice)) {
+        job->retry = true;
+        job->failedStamp = failedStamps[static_cast<size_t>(slice)];
+        job->failedWith = failures[static_cast<size_t>(slice)];
+    }
+    std::vector<QImage> evicted;
+    if (urgent && !cache.Reserved(slice))
+        cache.Reserve(slice, ExpectedBytes(slice), &evicted);
+    job->spare = SpareOf(slice, evicted);
+    if (urgent) {
+        // Decoded into the raw buffer the pixel values are read from: this is
+        // the slice the user looks at.
+        job->keepRaw = true;
+        if (!rawJob || rawJob->slice != slice)
+            DropRawJob();
+        job->raw = std::exchange(rawValues, QImage());
+        rawValuesSlice = -1;
+    }
+    jobs.push_back(job);
+    const std::shared_ptr<Mailbox> box = mailbox;
+    const auto run = [job, box] {
+        job->Run();
+        std::lock_guard<std::mutex> lock(box->mutex);
+        if (SliceLoader *loader = box->loader)
+            QMetaObject::invokeMethod(
+                loader, [loader, job] { loader->JobDone(job); }, Qt::QueuedConnection);
+    };
+    // When no helper can be started, the slice is decoded here rather than
+    // never.
+    if (!ImageSequence::Helpers().Run(run, urgent))
+        run();
+    return job;
 }
 
-void SliceLoader::JobDone(QFutureWatcher<Decoded> *watcher)
+void SliceLoader::JobDone(const std::shared_ptr<Job> &job)
 {
-    const auto job = std::find_if(jobs.begin(), jobs.end(), [watcher](const Job &candidate) {
-        return candidate.watcher == watcher;
-    });
-    if (job == jobs.end())
-        return;
-    Complete(static_cast<size_t>(job - jobs.begin()));
+    if (std::find(jobs.begin(), jobs.end(), job) == jobs.end())
+        return; // taken by Show already, or of a sequence that is gone
+    Complete(job);
     Schedule();
     if (jobs.empty())
         Settle();
 }
 
-QImage SliceLoader::Complete(size_t index)
+QImage SliceLoader::Complete(const std::shared_ptr<Job> &job)
 {
-    const Job job = jobs[index];
-    jobs.erase(jobs.begin() + static_cast<std::ptrdiff_t>(index));
-    const Decoded decoded = job.watcher->result();
-    // Possibly inside its own finished signal: deleted once that returns.
-    job.watcher->disconnect(this);
-    job.watcher->deleteLater();
-    Keep(job.slice, decoded);
+    const auto it = std::find(jobs.begin(), jobs.end(), job);
+    if (it == jobs.end())
+        return {};
+    jobs.erase(it);
+    const int slice = job->slice;
+    bool unchanged = false;
+    Decoded decoded;
+    {
+        std::lock_guard<std::mutex> lock(job->mutex);
+        decoded = std::move(job->result);
+        unchanged = job->unchanged;
+    }
+    if (job->keepRaw && !decoded.raw.isNull()) {
+        rawValues = std::move(decoded.raw);
+        rawValuesSlice = slice;
+    }
+    if (unchanged)
+        cache.Unreserve(slice);
+    else
+        Keep(slice, decoded, job->retry);
+    if (slice == waitingSlice) {
+        waitingSlice = -1;
+        emit SliceArrived(slice, decoded.display);
+    }
     return decoded.display;
 }
 
-void SliceLoader::Keep(int slice, const Decoded &decoded)
+void SliceLoader::Keep(int slice, const Decoded &decoded, bool retried)
 {
     quint8 &flag = flags[static_cast<size_t>(slice)];
     if (decoded.display.isNull()) {
         cache.Unreserve(slice);
         flag |= FailedFlag;
+        flag &= ~ReportedFlag;
+        failures[static_cast<size_t>(slice)]
+            = decoded.failure == Failure::None ? Failure::Undecodable : decoded.failure;
+        failedStamps[static_cast<size_t>(slice)] = decoded.stamp;
+        emit SliceFailed(slice);
     } else {
+        flag &= ~(FailedFlag | ReportedFlag);
+        failures[static_cast<size_t>(slice)] = Failure::None;
         if (decoded.wide)
             flag |= WideFlag;
         // A slice that does not fit even now is not decoded again and again:
@@ -364,7 +559,7 @@ void SliceLoader::Keep(int slice, const Decoded &decoded)
         expectedBytes[static_cast<size_t>(slice)] = decoded.display.sizeInBytes();
         cache.Insert(slice, decoded.display);
     }
-    if (passActive) {
+    if (passActive && !retried) {
         doneCount = std::min(doneCount + 1, passTotal);
         emit Progress(doneCount, passTotal);
     }
@@ -372,9 +567,8 @@ void SliceLoader::Keep(int slice, const Decoded &decoded)
 
 void SliceLoader::Settle()
 {
-    const std::vector<unsigned int> failed = TakeFailures(false);
-    const bool passEnded = passActive;
+    if (!passActive)
+        return;
     passActive = false;
-    if (passEnded || !failed.empty())
-        emit Settled(failed);
+    emit PassEnded(TakeFailures(false));
 }

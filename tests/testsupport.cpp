@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "dialogs/basefilenamedialog.h"
+#include "review/tformstrandsight.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -69,6 +70,21 @@ QStringList WriteImages(const QString &directory, int count, int width, int heig
         paths << path;
     }
     return paths;
+}
+
+bool LoadImagesAndWait(TFormStrandsight *window, const QStringList &files, int timeoutMs)
+{
+    auto ended = std::make_shared<bool>(false);
+    auto loaded = std::make_shared<bool>(false);
+    window->LoadImageFiles(files, [ended, loaded](bool result) {
+        *ended = true;
+        *loaded = result;
+    });
+    if (!QTest::qWaitFor([ended] { return *ended; }, timeoutMs)) {
+        qWarning("LoadImagesAndWait: the load did not end within %d ms", timeoutMs);
+        return false;
+    }
+    return *loaded;
 }
 
 bool WriteText(const QString &path, const QByteArray &text)

@@ -10,6 +10,7 @@
 
 class QListWidget;
 class QWidget;
+class TFormStrandsight;
 
 namespace TestSupport {
 
@@ -24,6 +25,12 @@ void AnswerNextModal(const std::function<void(QWidget *)> &handler, int timeoutM
 // absolute paths in name order.
 QStringList WriteImages(const QString &directory, int count, int width = 64, int height = 48,
                         const QString &name = QStringLiteral("img"));
+
+// Starts loading files as the image sequence of window, as the load button
+// would, and waits until the load has ended (its progress window, if any,
+// closed); true when the sequence was replaced. Messages the load shows must
+// be answered by the caller (ModalScript).
+bool LoadImagesAndWait(TFormStrandsight *window, const QStringList &files, int timeoutMs = 60000);
 
 // Writes text to path (creating it), returning false on failure.
 bool WriteText(const QString &path, const QByteArray &text);

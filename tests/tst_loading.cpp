@@ -4,18 +4,22 @@
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
 #include "review/tformstrandsight.h"
-#include "testsupport.h"
 #include "stack/imagesequence.h"
 #include "stack/sliceloader.h"
+#include "tasks/taskrunner.h"
+#include "testsupport.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSemaphore>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -95,11 +99,12 @@ private slots:
     void cancelledTrackLoadChangesNothing();
     void windowRespondsAndCancelsInsideOneHugeFile();
     void imagesLoadInNameOrderAndSetSlider();
-    void fewerImagesPullSliderBack();
+    void newSequenceStartsAtFirstImage();
     void undecodableImagesReportedAndSliderUpdated();
     void manyUndecodableImagesListedShortened();
     void imageLoadShowsProgressInViewWindowNotModal();
     void imagesNeedingTooMuchMemoryRefused();
+    void cancelledImageLoadChangesNothing();
 
 private:
     QSlider *Slider() const
@@ -131,6 +136,7 @@ void TestLoading::init()
 void TestLoading::cleanup()
 {
     ImageSequence::SetAvailableBytesOverride(-1);
+    ImageSequence::SetDecodeGate({});
     delete window;
     window = nullptr;
     delete dir;
@@ -175,7 +181,7 @@ void TestLoading::mixedCaseNamesInCharacterOrder()
 {
     const QStringList images
         = WriteImages(dir->path(), 1, 64, 48, "a_1") + WriteImages(dir->path(), 1, 64, 48, "B_3");
-    QVERIFY(window->LoadImageFiles(images));
+    QVERIFY(LoadImagesAndWait(window, images));
     TrackScene *scene = window->ViewWindow()->scene;
     QCOMPARE(scene->SliceName(0), QStringLiteral("B_3000.png"));
     QCOMPARE(scene->SliceName(1), QStringLiteral("a_1000.png"));
@@ -386,8 +392,9 @@ void TestLoading::imagesLoadInNameOrderAndSetSlider()
     QCOMPARE(script.Done(), 1);
     QVERIFY(!script.Failed());
 
+    // The load runs behind the windows: the click has returned before it ends.
     TrackScene *scene = window->ViewWindow()->scene;
-    QCOMPARE(scene->ImageCount(), 3);
+    QTRY_COMPARE(scene->ImageCount(), 3);
     QCOMPARE(scene->ShownImage().size(), QSize(80, 60));
     QCOMPARE(scene->CurrentImage(), 0);
     QVERIFY(Slider());
@@ -397,22 +404,27 @@ void TestLoading::imagesLoadInNameOrderAndSetSlider()
     QCOMPARE(Slider()->pageStep(), 1);
 }
 
-void TestLoading::fewerImagesPullSliderBack()
+// Wherever the slider was in the sequence before, the new one starts at its
+// first image, and slider, scene and status bar say so.
+void TestLoading::newSequenceStartsAtFirstImage()
 {
     QVERIFY(Slider());
-    QVERIFY(window->LoadImageFiles(WriteImages(dir->filePath("."), 10, 64, 48, "ten")));
+    QVERIFY(LoadImagesAndWait(window, WriteImages(dir->filePath("."), 10, 64, 48, "ten")));
     Slider()->setValue(7);
     QCOMPARE(window->ViewWindow()->scene->CurrentImage(), 7);
-    QVERIFY(window->LoadImageFiles(WriteImages(dir->filePath("."), 5, 64, 48, "five")));
-    QCOMPARE(Slider()->maximum(), 4);
-    QCOMPARE(Slider()->value(), 4);
-    QCOMPARE(window->ViewWindow()->scene->CurrentImage(), 4);
+    QVERIFY(LoadImagesAndWait(window, WriteImages(dir->filePath("."), 8, 64, 48, "eight")));
+    QCOMPARE(Slider()->maximum(), 7);
+    QCOMPARE(Slider()->value(), 0);
+    QCOMPARE(window->ViewWindow()->scene->CurrentImage(), 0);
+    auto *label = window->ViewWindow()->findChild<QLabel *>(QStringLiteral("lbImage"));
+    QVERIFY(label);
+    QCOMPARE(label->text(), QStringLiteral("Image 1 of 8  eight000.png"));
 }
 
 void TestLoading::undecodableImagesReportedAndSliderUpdated()
 {
     QVERIFY(Slider());
-    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 2, 64, 48, "old")));
+    QVERIFY(LoadImagesAndWait(window, WriteImages(dir->path(), 2, 64, 48, "old")));
     QCOMPARE(Slider()->maximum(), 1);
 
     QStringList files = WriteImages(dir->path(), 3, 64, 48, "new");
@@ -422,13 +434,14 @@ void TestLoading::undecodableImagesReportedAndSliderUpdated()
     // decoding behind the window is done.
     SeenBox box;
     ModalScript script({ ReadAndClose(box) });
-    QVERIFY(window->LoadImageFiles(files));
+    QVERIFY(LoadImagesAndWait(window, files));
     QCOMPARE(Slider()->maximum(), 3);
     QTRY_COMPARE(script.Done(), 1);
     QVERIFY(!script.Failed());
     QCOMPARE(box.title, QStringLiteral("Error"));
     QCOMPARE(box.icon, QMessageBox::Critical);
-    QVERIFY2(box.text.contains(QStringLiteral("new000b.png")), qPrintable(box.text));
+    QVERIFY2(box.text.contains(QStringLiteral("new000b.png could not be decoded")),
+             qPrintable(box.text));
     QVERIFY2(box.text.contains(QStringLiteral("1 of 4")), qPrintable(box.text));
     QVERIFY(!box.text.contains(QStringLiteral("new001.png")));
 
@@ -445,7 +458,7 @@ void TestLoading::manyUndecodableImagesListedShortened()
         files << Write(QStringLiteral("bad%1.png").arg(i, 2, 10, QLatin1Char('0')), "junk");
     SeenBox box;
     ModalScript script({ ReadAndClose(box) });
-    QVERIFY(window->LoadImageFiles(files));
+    QVERIFY(LoadImagesAndWait(window, files));
     QTRY_COMPARE(script.Done(), 1);
     QVERIFY2(box.text.contains(QStringLiteral("15 of 15")), qPrintable(box.text));
     QVERIFY(box.text.contains(QStringLiteral("bad00.png")));
@@ -456,39 +469,82 @@ void TestLoading::manyUndecodableImagesListedShortened()
 
 void TestLoading::imageLoadShowsProgressInViewWindowNotModal()
 {
-    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 2, 30, 20, "old")));
-    // No modal window while the images load: the user can keep working.
+    QVERIFY(LoadImagesAndWait(window, WriteImages(dir->path(), 2, 30, 20, "old")));
+    auto *status = window->ViewWindow()->statusBar();
+    QStringList shown;
+    connect(status, &QStatusBar::messageChanged, [&](const QString &text) { shown << text; });
+    QVERIFY(LoadImagesAndWait(window, WriteImages(dir->path(), 30, 64, 48, "new")));
+    // Once the sequence is open, the rest of it is decoded with no modal
+    // window: the user can keep working.
     bool modalSeen = false;
     QTimer poll;
     connect(&poll, &QTimer::timeout,
             [&] { modalSeen |= QApplication::activeModalWidget() != nullptr; });
     poll.start(0);
-    auto *status = window->ViewWindow()->statusBar();
-    QStringList shown;
-    connect(status, &QStatusBar::messageChanged, [&](const QString &text) { shown << text; });
-    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 30, 64, 48, "new")));
     QTRY_VERIFY(!window->ViewWindow()->scene->ImageLoader()->Loading());
     QTRY_VERIFY(status->currentMessage().isEmpty());
     QVERIFY(!modalSeen);
-    QVERIFY2(shown.contains(QStringLiteral("Loading images: 0 of 30")),
+    QVERIFY2(shown.filter(QRegularExpression(QStringLiteral("^Loading images: \\d+ of 30$"))).size()
+                 >= 1,
              qPrintable(shown.join('|')));
     QCOMPARE(window->ViewWindow()->scene->ImageCount(), 30);
 }
 
 void TestLoading::imagesNeedingTooMuchMemoryRefused()
 {
-    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 2, 30, 20, "old")));
+    QVERIFY(LoadImagesAndWait(window, WriteImages(dir->path(), 2, 30, 20, "old")));
     ImageSequence::SetAvailableBytesOverride(1000);
 
     SeenBox box;
     ModalScript script({ ReadAndClose(box) });
-    QVERIFY(!window->LoadImageFiles(WriteImages(dir->path(), 3, 64, 48, "new")));
+    QVERIFY(!LoadImagesAndWait(window, WriteImages(dir->path(), 3, 64, 48, "new")));
     QCOMPARE(script.Done(), 1);
     QCOMPARE(box.title, QStringLiteral("Error"));
     QCOMPARE(box.icon, QMessageBox::Critical);
     QVERIFY2(box.text.contains(QStringLiteral("memory")), qPrintable(box.text));
     QCOMPARE(window->ViewWindow()->scene->ImageCount(), 2);
     QCOMPARE(window->ViewWindow()->scene->ShownImage().size(), QSize(30, 20));
+}
+
+// Cancel in the progress window of an image load leaves the sequence shown
+// as it was, also while a file does not answer (the first slice's read is
+// held here as a stalled network mount would hold it).
+void TestLoading::cancelledImageLoadChangesNothing()
+{
+    QVERIFY(LoadImagesAndWait(window, WriteImages(dir->path(), 4, 30, 20, "old")));
+    Slider()->setValue(2);
+    const QStringList fresh = WriteImages(dir->path(), 6, 64, 48, "new");
+    const auto release = std::make_shared<QSemaphore>();
+    ImageSequence::SetDecodeGate([release, stalled = fresh.first()](const QString &path) {
+        if (path == stalled)
+            release->acquire();
+    });
+    window->Tasks()->SetProgressDelay(0);
+    bool ended = false;
+    bool loaded = true;
+    window->LoadImageFiles(fresh, [&](bool result) {
+        ended = true;
+        loaded = result;
+    });
+    QProgressDialog *progress = nullptr;
+    QTRY_VERIFY(
+        (progress = window->findChild<QProgressDialog *>(QStringLiteral("imageLoadProgress")))
+        != nullptr);
+    QTRY_VERIFY(progress->labelText().contains(QStringLiteral("first image")));
+    QPushButton *cancel = progress->findChild<QPushButton *>();
+    QVERIFY(cancel);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QTRY_VERIFY(ended);
+    ImageSequence::SetDecodeGate({});
+    release->release();
+    QVERIFY(!loaded);
+
+    TrackScene *scene = window->ViewWindow()->scene;
+    QCOMPARE(scene->ImageCount(), 4);
+    QCOMPARE(scene->CurrentImage(), 2);
+    QCOMPARE(scene->ShownImage().size(), QSize(30, 20));
+    QCOMPARE(Slider()->maximum(), 3);
+    QCOMPARE(Slider()->value(), 2);
 }
 
 QTEST_MAIN(TestLoading)

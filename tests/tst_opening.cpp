@@ -256,6 +256,8 @@ void TestOpening::commandLineLoadsImagesFirstAndNamesMissingPaths()
     window->OpenPaths({ dir->filePath("images") },
                       { dir->filePath("normal"), QDir::current().relativeFilePath(missing) },
                       { dir->filePath("error") });
+    // The images load behind the windows; the rest follows them.
+    QTRY_COMPARE(List("lwErr")->count(), 2);
     QVERIFY(!script.Failed());
     QCOMPARE(text, QStringLiteral("Error: Could not load \"%1\".").arg(missing));
     // The images were in before the non-error tracks failed, the error tracks

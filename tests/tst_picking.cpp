@@ -222,7 +222,7 @@ void TestPicking::showPickShowsOnlyPickedTracks()
 // showing them and for writing them in ascending id order.
 void TestPicking::errorPicksOfDifferentLengthsShowAndSave()
 {
-    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 1, 8, 6)));
+    QVERIFY(LoadImagesAndWait(window, WriteImages(dir->path(), 1, 8, 6)));
     LoadIds({ 9, 10, 11 }, true);
     Item("lwErr", "9")->setSelected(true);
     Item("lwErr", "10")->setSelected(true);

@@ -95,7 +95,7 @@ void TestSaveDialogs::init()
     QVERIFY(QDir(dir->path()).mkdir("out"));
     window = new TFormStrandsight(nullptr);
     window->show();
-    QVERIFY(window->LoadImageFiles(WriteImages(dir->path(), 3, 8, 6)));
+    QVERIFY(LoadImagesAndWait(window, WriteImages(dir->path(), 3, 8, 6)));
     const QString track = dir->filePath("track.txt");
     QVERIFY(WriteText(track, TrackRecord(1, 2, 4)));
     QVERIFY(window->LoadTrackSet({ track }, false));
@@ -144,7 +144,7 @@ void TestSaveDialogs::hintsAreRichTextInformationBoxes()
     if (pick)
         PickTrack();
     if (!images)
-        QVERIFY(window->LoadImageFiles({}));
+        QVERIFY(LoadImagesAndWait(window, {}));
 
     SeenBox box;
     ModalScript script({ ReadBox(box) });

@@ -153,7 +153,7 @@ void TestSaving::init()
     window = new TFormStrandsight(nullptr);
     window->show();
 
-    QVERIFY(window->LoadImageFiles(WriteImages(MakeDir("images"), kImages, 8, 6)));
+    QVERIFY(LoadImagesAndWait(window, WriteImages(MakeDir("images"), kImages, 8, 6)));
     QStringList normal;
     QStringList error;
     for (int i = 0; i < kImages; ++i) {
@@ -492,7 +492,7 @@ void TestSaving::replacedFilesKeepModeLinksAndUserFiles()
 
 void TestSaving::noImagesRefusesBeforeAnyPrompt()
 {
-    QVERIFY(window->LoadImageFiles({}));
+    QVERIFY(LoadImagesAndWait(window, {}));
     QCOMPARE(window->ViewWindow()->ImageCount(), 0);
     Pick({ "3" }, { "7" });
     for (const char *slot : { "btSave", "btSaveInv" }) {
@@ -510,7 +510,7 @@ void TestSaving::noImagesRefusesBeforeAnyPrompt()
 
 void TestSaving::noPicksGivesHintFirst()
 {
-    QVERIFY(window->LoadImageFiles({}));
+    QVERIFY(LoadImagesAndWait(window, {}));
     SeenBox save;
     SeenBox invert;
     ModalScript script({ ReadBox(save) });

@@ -88,26 +88,47 @@ bool TiffWriter::Write(const QByteArray &bytes)
     return true;
 }
 
-bool TiffWriter::AddPage(const QImage &image)
+bool TiffWriter::AddPage(const QImage &page, const PageOptions &options)
 {
     if (!error.isEmpty())
         return false;
-    const bool wide = image.format() == QImage::Format_Grayscale16;
-    if (!wide && image.format() != QImage::Format_Grayscale8)
-        return Fail(QStringLiteral("only 8- and 16-bit grayscale pages are written"));
+    const bool planes = page.format() == QImage::Format_RGBX64;
+    const bool wide = planes || page.format() == QImage::Format_Grayscale16;
+    if (!wide && page.format() != QImage::Format_Grayscale8)
+        return Fail(
+            QStringLiteral("only 8- and 16-bit grayscale and 16-bit RGB pages are written"));
+    // Each colour plane is written as a grayscale image of its own.
+    std::vector<QImage> planeImages;
+    if (planes) {
+        for (int channel = 0; channel < 3; ++channel) {
+            QImage plane(page.size(), QImage::Format_Grayscale16);
+            for (int y = 0; y < page.height(); ++y) {
+                const auto *in = reinterpret_cast<const quint16 *>(page.constScanLine(y));
+                auto *out = reinterpret_cast<quint16 *>(plane.scanLine(y));
+                for (int x = 0; x < page.width(); ++x)
+                    out[x] = in[4 * x + channel];
+            }
+            planeImages.push_back(plane);
+        }
+    } else {
+        planeImages.push_back(page);
+    }
+    const QImage &image = planeImages.front();
 
     // Strips of about 64 KB, so a reader never needs the whole page at once.
     const int lineBytes = image.width() * (wide ? 2 : 1);
     const int rowsPerStrip = std::clamp(65536 / std::max(lineBytes, 1), 1, image.height());
     std::vector<quint32> offsets;
     std::vector<quint32> counts;
-    for (int first = 0; first < image.height(); first += rowsPerStrip) {
-        const int rows = std::min(rowsPerStrip, image.height() - first);
-        const QByteArray strip = StripBytes(image, first, rows, deflate);
-        offsets.push_back(static_cast<quint32>(file.pos()));
-        counts.push_back(static_cast<quint32>(strip.size()));
-        if (!Write(strip))
-            return false;
+    for (const QImage &plane : planeImages) {
+        for (int first = 0; first < plane.height(); first += rowsPerStrip) {
+            const int rows = std::min(rowsPerStrip, plane.height() - first);
+            const QByteArray strip = StripBytes(plane, first, rows, deflate);
+            offsets.push_back(static_cast<quint32>(file.pos()));
+            counts.push_back(static_cast<quint32>(strip.size()));
+            if (!Write(strip))
+                return false;
+        }
     }
     if (file.pos() % 2 && !Write(QByteArray(1, '\0')))
         return false; // pages start on a word boundary
@@ -125,6 +146,16 @@ bool TiffWriter::AddPage(const QImage &image)
     };
     const quint32 offsetsAt = table(offsets);
     const quint32 countsAt = table(counts);
+    // Three bits-per-sample values do not fit into the entry.
+    quint32 bitsAt = 16;
+    if (planes) {
+        bitsAt = static_cast<quint32>(file.pos());
+        QByteArray bits;
+        for (int channel = 0; channel < 4; ++channel)
+            Append16(bits, 16); // the fourth keeps the table's length even
+        if (!Write(bits))
+            return false;
+    }
     const quint32 directoryAt = static_cast<quint32>(file.pos());
 
     struct Entry
@@ -132,19 +163,33 @@ bool TiffWriter::AddPage(const QImage &image)
         quint16 tag, type;
         quint32 count, value;
     };
-    std::vector<Entry> entries {
-        { 256, kLong, 1, static_cast<quint32>(image.width()) },
-        { 257, kLong, 1, static_cast<quint32>(image.height()) },
-        { 258, kShort, 1, wide ? 16u : 8u },
-        { 259, kShort, 1, deflate ? 8u : 1u }, // Adobe deflate or none
-        { 262, kShort, 1, 1 }, // black is zero
-        { 273, kLong, static_cast<quint32>(offsets.size()), offsetsAt },
-        { 277, kShort, 1, 1 },
-        { 278, kLong, 1, static_cast<quint32>(rowsPerStrip) },
-        { 279, kLong, static_cast<quint32>(counts.size()), countsAt },
-    };
+    std::vector<Entry> entries;
+    if (options.subfileType != 0)
+        entries.push_back({ 254, kLong, 1, options.subfileType });
+    entries.push_back({ 256, kLong, 1, static_cast<quint32>(image.width()) });
+    entries.push_back({ 257, kLong, 1, static_cast<quint32>(image.height()) });
+    if (planes)
+        entries.push_back({ 258, kShort, 3, bitsAt });
+    else
+        entries.push_back({ 258, kShort, 1, wide ? 16u : 8u });
+    entries.push_back({ 259, kShort, 1, deflate ? 8u : 1u }); // Adobe deflate or none
+    entries.push_back({ 262, kShort, 1, planes ? 2u : 1u }); // RGB, or black is zero
+    entries.push_back({ 273, kLong, static_cast<quint32>(offsets.size()), offsetsAt });
+    entries.push_back({ 277, kShort, 1, planes ? 3u : 1u });
+    entries.push_back({ 278, kLong, 1, static_cast<quint32>(rowsPerStrip) });
+    entries.push_back({ 279, kLong, static_cast<quint32>(counts.size()), countsAt });
+    if (planes)
+        entries.push_back({ 284, kShort, 1, 2 }); // one plane per colour
+    if (options.pageCount > 0) {
+        // Two shorts fill the entry: page, then count.
+        entries.push_back(
+            { 297, kShort, 2,
+              static_cast<quint32>(options.page) | static_cast<quint32>(options.pageCount) << 16 });
+    }
     if (deflate)
         entries.push_back({ 317, kShort, 1, 2 }); // horizontal differencing
+    if (options.signedSamples)
+        entries.push_back({ 339, kShort, 1, 2 }); // two's complement
     QByteArray directory;
     Append16(directory, static_cast<quint16>(entries.size()));
     for (const Entry &entry : entries) {

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <cmath>
@@ -29,6 +30,7 @@ TFormTrackView::TFormTrackView(QWidget *parent)
     , scene(new TrackScene(this))
     , ui(new TFormTrackViewForm)
     , creating(false)
+    , failureNoticeTimer(new QTimer(this))
 {
     ui->setupUi(this);
     connect(ui->btNew, &QToolButton::clicked, this, &TFormTrackView::NewTrack);
@@ -62,6 +64,19 @@ TFormTrackView::TFormTrackView(QWidget *parent)
     connect(view, &TrackGraphicsView::CursorMoved, this, &TFormTrackView::ShowCursorStatus);
     connect(view, &TrackGraphicsView::CursorLeft, this, &TFormTrackView::ClearCursorStatus);
     connect(scene, &TrackScene::PixelValuesReady, this, &TFormTrackView::RefreshPixelValue);
+    connect(scene, &TrackScene::ImagesLoading, this, [this](int done, int total) {
+        ShowLoadStatus(tr("Loading images: %1 of %2").arg(done).arg(total));
+    });
+    connect(scene, &TrackScene::ImagesLoaded, this, [this] { ShowLoadStatus(QString()); });
+    connect(scene, &TrackScene::ImageFailed, this, &TFormTrackView::ShowImageFailure);
+    connect(scene, &TrackScene::ImagePending, this, &TFormTrackView::ShowLoadMessage);
+    connect(scene, &TrackScene::ImageArrived, this, &TFormTrackView::ShowLoadMessage);
+    failureNoticeTimer->setSingleShot(true);
+    failureNoticeTimer->setInterval(8000);
+    connect(failureNoticeTimer, &QTimer::timeout, this, [this] {
+        failureNotice.clear();
+        ShowLoadMessage();
+    });
     // Space pans while held; a focused button must not take it as a click.
     for (QToolButton *button : findChildren<QToolButton *>())
         button->installEventFilter(this);
@@ -86,14 +101,13 @@ void TFormTrackView::UpdateImageRange()
     ui->hsImage->setMaximum(count > 0 ? count - 1 : 0);
     ui->hsImage->setSingleStep(1);
     ui->hsImage->setPageStep(1);
-    // A new sequence starts at image 0 in the scene, while the slider keeps its
-    // position when that is still in range (a shorter range clamps it, which
-    // switches the scene itself). Bring the scene to the slider so the image
-    // shown is the one the slider points at.
-    if (count > 0 && scene->CurrentImage() != ui->hsImage->value())
-        SceneSwitch(ui->hsImage->value());
+    // A new sequence starts at its first image, and so does the slider: a
+    // position kept from the sequence before would start the user in the
+    // middle of this one.
+    ui->hsImage->setValue(0);
     ui->graphicsView->SequenceLoaded();
     ShowImageStatus();
+    ShowLoadMessage();
 }
 
 int TFormTrackView::ImageCount() const { return scene->ImageCount(); }
@@ -106,10 +120,14 @@ void TFormTrackView::RefreshView()
 
 void TFormTrackView::SceneSwitch(int val)
 {
+    // A slice found undecodable behind the window is named until the next
+    // step; the image stepped to says for itself what is wrong with it.
+    failureNotice.clear();
     scene->SwitchImage(val);
     // Also brings the status of a still cursor to the new image.
     ui->graphicsView->ApplyZoom();
     ShowImageStatus();
+    ShowLoadMessage();
 }
 
 void TFormTrackView::wheelEvent(QWheelEvent *event)

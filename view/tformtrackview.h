@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <vector>
 
+class QTimer;
 class TrackScene;
 class TFormTrackViewForm;
 
@@ -31,6 +32,9 @@ public:
     // Shows what a load running behind the window is doing ("Loading images:
     // 120 of 300") in the status bar; an empty text clears it.
     void ShowLoadStatus(const QString &text);
+    // The message the status bar shows in place of the image: the load, the
+    // state of the current image, a slice that just failed.
+    QString LoadStatus() const;
 
     // Registry operations.
     void AssignTrackColors(const TrackTable &tracks, ColorTable &colors);
@@ -82,6 +86,8 @@ private slots:
     void ClearCursorStatus();
     void ShowZoomStatus();
     void RefreshPixelValue(int image);
+    void ShowImageFailure(int image);
+    void ShowLoadMessage();
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
@@ -96,4 +102,8 @@ private:
 
     TFormTrackViewForm *ui;
     bool creating;
+    QString loadProgress;
+    // The last slice found undecodable, named for a few seconds.
+    QString failureNotice;
+    QTimer *failureNoticeTimer;
 };

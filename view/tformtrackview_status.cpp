@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 #include <cmath>
 
 namespace {
@@ -20,9 +21,41 @@ QString Percent(qreal zoom)
 
 void TFormTrackView::ShowLoadStatus(const QString &text)
 {
+    loadProgress = text;
+    ShowLoadMessage();
+}
+
+void TFormTrackView::ShowImageFailure(int image)
+{
+    // The current image says so itself for as long as it is shown.
+    if (image != scene->CurrentImage()) {
+        failureNotice = scene->ImageProblem(image);
+        failureNoticeTimer->start();
+    }
+    ShowLoadMessage();
+}
+
+QString TFormTrackView::LoadStatus() const
+{
+    QStringList parts;
+    if (!loadProgress.isEmpty())
+        parts << loadProgress;
+    const int image = scene->CurrentImage();
+    if (scene->CurrentImagePending())
+        parts << tr("Loading %1").arg(scene->SliceName(image));
+    else if (!scene->ImageProblem(image).isEmpty())
+        parts << scene->ImageProblem(image);
+    if (!failureNotice.isEmpty() && !parts.contains(failureNotice))
+        parts << failureNotice;
+    return parts.join(QStringLiteral("   "));
+}
+
+void TFormTrackView::ShowLoadMessage()
+{
+    const QString text = LoadStatus();
     if (text.isEmpty())
         statusBar()->clearMessage();
-    else
+    else if (text != statusBar()->currentMessage())
         statusBar()->showMessage(text);
 }
 

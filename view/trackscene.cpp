@@ -2,8 +2,9 @@
 
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
-#include "view/markerlayer.h"
 #include "stack/sliceloader.h"
+#include "tasks/taskcontrol.h"
+#include "view/markerlayer.h"
 
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
@@ -23,6 +24,10 @@ TrackScene::TrackScene(QObject *parent)
     setItemIndexMethod(QGraphicsScene::NoIndex);
     connect(this, &QGraphicsScene::selectionChanged, this, &TrackScene::RepaintMarkers);
     connect(images, &SliceLoader::RawValuesReady, this, &TrackScene::PixelValuesReady);
+    connect(images, &SliceLoader::Progress, this, &TrackScene::ImagesLoading);
+    connect(images, &SliceLoader::PassEnded, this, &TrackScene::ImagesLoaded);
+    connect(images, &SliceLoader::SliceFailed, this, &TrackScene::ImageFailed);
+    connect(images, &SliceLoader::SliceArrived, this, &TrackScene::TakeArrivedImage);
 }
 
 TrackScene::~TrackScene()
@@ -34,19 +39,23 @@ TrackScene::~TrackScene()
 
 void TrackScene::LoadImages(const QStringList &files, std::vector<unsigned int> &failed)
 {
-    std::vector<ImageSequence::SliceInfo> slices = ImageSequence::ReadHeaders(files);
-    OpenImages(std::move(slices), ImageSequence::AvailableBytes() + images->HeldBytes());
+    SequenceOpening opening(files);
+    opening.SetReleasableBytes(images->HeldBytes());
+    TaskControl control;
+    opening.ReadHeaders(control);
+    opening.Prepare(control);
+    if (opening.Refused()) {
+        qWarning("%s", qPrintable(opening.Refusal()));
+        return;
+    }
+    OpenImages(opening.Take());
     const std::vector<unsigned int> undecoded = images->Finish();
     failed.insert(failed.end(), undecoded.begin(), undecoded.end());
 }
 
-void TrackScene::OpenImages(std::vector<ImageSequence::SliceInfo> slices, qint64 available)
+void TrackScene::OpenImages(OpenedSequence sequence)
 {
-    // The decoding limit is one for the whole process: no helper may still be
-    // decoding a slice of the old sequence when it changes.
-    images->Stop();
-    ImageSequence::LimitDecoding(slices, available);
-    images->Open(std::move(slices), ImageSequence::CacheBudget(available));
+    images->Open(std::move(sequence));
     ShowFirstImage();
 }
 
@@ -74,10 +83,11 @@ void TrackScene::SwitchImage(int image)
     if (image < 0 || image >= imageCount)
         return;
     shown = images->Show(image);
-    QSize size = shown.size();
-    // A slice that cannot be decoded keeps the rectangle of the one before:
-    // an empty rectangle would hand the scene back to Qt's automatic one (the
-    // markers' bounding box) and the view would jump in scale.
+    QSize size = shown.isNull() ? images->HeaderSize(image) : shown.size();
+    // A slice of unknown size that cannot be shown keeps the rectangle of the
+    // one before: an empty rectangle would hand the scene back to Qt's
+    // automatic one (the markers' bounding box) and the view would jump in
+    // scale.
     if (size.isEmpty() && !ownSceneRect)
         size = images->SequenceSize();
     if (!size.isEmpty()) {
@@ -86,6 +96,19 @@ void TrackScene::SwitchImage(int image)
     }
     currentImage = image;
     MoveMarkersTo(image);
+    if (images->Pending(image))
+        emit ImagePending(image);
+}
+
+void TrackScene::TakeArrivedImage(int image, const QImage &display)
+{
+    if (image != currentImage)
+        return;
+    shown = display;
+    if (!shown.isNull() && sceneRect().size() != QSizeF(shown.size()))
+        setSceneRect(0.0, 0.0, shown.width(), shown.height());
+    update();
+    emit ImageArrived(image);
 }
 
 void TrackScene::MoveMarkersTo(int image)
@@ -111,27 +134,41 @@ QString TrackScene::PixelValueText(int image, QPoint pixel) const
     const QSize size = slice.isNull() ? images->HeaderSize(image) : slice.size();
     if (!QRect(QPoint(0, 0), size).contains(pixel))
         return {};
+    const bool signedSamples = images->SignedSamples(image);
     if (images->IsWide(image)) {
         // The display image is narrowed; the raw values come from the file.
         const QImage raw = images->RawValues(image);
         if (!raw.valid(pixel))
             return {};
         const auto *line = reinterpret_cast<const quint16 *>(raw.constScanLine(pixel.y()));
-        return QString::number(line[pixel.x()]);
+        return QString::number(ImageSequence::SampleValue(line[pixel.x()], signedSamples));
     }
     if (!slice.valid(pixel))
         return {};
     const QRgb rgb = slice.pixel(pixel);
     if (slice.isGrayscale())
-        return QString::number(qGray(rgb));
+        return QString::number(qGray(rgb) - (signedSamples ? 128 : 0));
     return QStringLiteral("%1, %2, %3").arg(qRed(rgb)).arg(qGreen(rgb)).arg(qBlue(rgb));
 }
 
+QString TrackScene::ImageProblem(int image) const { return images->FailureText(image); }
+
+QStringList TrackScene::ImageNotes() const { return images->Notes(); }
+
+bool TrackScene::CurrentImagePending() const { return images->Pending(currentImage); }
+
+qint64 TrackScene::HeldImageBytes() const { return images->HeldBytes(); }
+
 void TrackScene::drawBackground(QPainter *painter, const QRectF &)
 {
+    // An image not shown (still being read, or undecodable) leaves a plain
+    // background under the markers: never the image of another slice.
+    if (currentImage >= 0 && currentImage < imageCount && !shown.isNull()) {
+        painter->drawImage(sceneRect(), shown);
+        return;
+    }
     if (currentImage >= 0 && currentImage < imageCount) {
-        if (!shown.isNull())
-            painter->drawImage(sceneRect(), shown);
+        painter->fillRect(sceneRect(), backgroundColor);
         return;
     }
     painter->setBrush(QBrush(backgroundColor, Qt::SolidPattern));

@@ -1,7 +1,9 @@
 #pragma once
 
+// The track view: the one scene of images and track markers, and the window that shows it.
+
 #include "model/tracktypes.h"
-#include "stack/imagesequence.h"
+#include "stack/sequenceopening.h"
 
 #include <QColor>
 #include <QGraphicsScene>
@@ -29,20 +31,22 @@ public:
     explicit TrackScene(QObject *parent = nullptr);
     ~TrackScene() override;
 
-    // Replaces the sequence by the files' slices (in the given order) and
-    // decodes them all before returning; positions of slices that could not
-    // be decoded are appended to failed.
+    // For tests and tools: replaces the sequence by the files' slices (in the
+    // given order) and decodes them all before returning, however long that
+    // takes; positions of slices that could not be decoded are appended to
+    // failed. The program opens sequences as a task of the review window.
     void LoadImages(const QStringList &files, std::vector<unsigned int> &failed);
-    // Replaces the sequence by slices whose headers have been read: image 0 is
-    // shown on return and the rest is decoded behind the window, holding at
-    // most what the budget for available bytes allows.
-    void OpenImages(std::vector<ImageSequence::SliceInfo> slices, qint64 available);
+    // Replaces the sequence by an opened one: image 0 is shown on return and
+    // the rest is decoded behind the window.
+    void OpenImages(OpenedSequence sequence);
     // Replaces the sequence by already decoded images (null entries allowed),
     // makes image 0 current and moves every marker to it.
     // names are the slices' names as SliceName gives them (may be empty).
     void SetImages(std::vector<QImage> decoded, QStringList names = {});
-    // Shows image, decoded on the spot when it is not held, with every
-    // marker at its point there; an index outside the sequence is ignored.
+    // Shows image with every marker at its point there; an index outside the
+    // sequence is ignored. An image that takes more than a moment to decode
+    // is drawn when it arrives: until then the markers are shown over a plain
+    // background (ImagePending, then ImageArrived).
     void SwitchImage(int image);
     bool HasImages() const;
 
@@ -53,6 +57,15 @@ public:
     // PixelValuesReady follows once it is).
     QString SliceName(int image) const;
     QString PixelValueText(int image, QPoint pixel) const;
+    // Why image is not shown ("slice040.tif could not be decoded"), or empty.
+    QString ImageProblem(int image) const;
+    // What the user should know about the files of the sequence (pages left
+    // out, slices of another size).
+    QStringList ImageNotes() const;
+    // The current image is still being read.
+    bool CurrentImagePending() const;
+    // Memory the sequence holds, given back when another one replaces it.
+    qint64 HeldImageBytes() const;
 
     void AddNormalFiber(unsigned int id, PointMap points, const QColor &color);
     void AddErrorFiber(unsigned int id, PointMap points, const QColor &color);
@@ -115,6 +128,17 @@ signals:
     // The pixel values of image became known after PixelValueText had to
     // answer without them (they are read behind the window).
     void PixelValuesReady(int image);
+    // The images are decoded behind the window after a sequence is opened:
+    // done of total; then the first pass over them has ended, and failed
+    // holds the images that could not be decoded in it.
+    void ImagesLoading(int done, int total);
+    void ImagesLoaded(const std::vector<unsigned int> &failed);
+    // An image was found undecodable (in the first pass or later).
+    void ImageFailed(int image);
+    // The current image is being read (the markers are shown without it), and
+    // then it arrived, or failed.
+    void ImagePending(int image);
+    void ImageArrived(int image);
 
 public slots:
     void HideErrorFibers();
@@ -132,6 +156,7 @@ protected:
 
 private:
     void ShowFirstImage();
+    void TakeArrivedImage(int image, const QImage &display);
     void MoveMarkersTo(int image);
     bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
     void ApplyMarkerShape(NormalFiber *marker) const;
