@@ -134,7 +134,6 @@ private:
     void ShowFirstImage();
     void MoveMarkersTo(int image);
     bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
-    void ApplyMarkerShape(NormalFiber *marker) const;
     void DeleteMarkers(bool normal, bool error);
     void AddCreationMarker();
 
