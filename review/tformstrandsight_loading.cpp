@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QLocale>
@@ -191,6 +192,14 @@ bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable &table)
     const TrackSetRead read = reader.Result();
     if (read.outcome == TrackSetRead::Unreadable)
         ShowErrorBox(this, tr("Could not load \"%1\".").arg(files[read.file]));
+    if (read.outcome == TrackSetRead::NoRecords)
+        ShowErrorBox(
+            this,
+            tr("%1: no track record could be read").arg(QFileInfo(files[read.file]).fileName()));
+    if (read.outcome == TrackSetRead::OutOfMemory)
+        ShowErrorBox(this,
+                     tr("The track files do not fit in memory; the tracks loaded before are "
+                        "kept."));
     if (read.outcome != TrackSetRead::Complete)
         return false;
     table = reader.TakeTable();
