@@ -345,7 +345,6 @@ bool RecordParser::Parse()
 bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
                     const std::atomic<bool> *cancel, TrackFileStatus *status)
 {
-    CNumericLocale cLocale;
     TrackFileStatus ignored;
     TrackFileStatus &result = status ? *status : ignored;
     // Opened without waiting (a named pipe would block until a writer came),
@@ -374,17 +373,24 @@ bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
         return false;
     }
     bool ok = false;
+    int error = 0;
     try {
         RecordParser parser(descriptor, file, records, cancel);
-        ok = parser.Parse();
+        {
+            // The C locale for scanf and strtof only: the reason a read failed
+            // is told in the user's language.
+            CNumericLocale cLocale;
+            ok = parser.Parse();
+        }
         result.blank = parser.blank;
-        if (parser.error)
-            result.reason = ReasonFor(parser.error);
+        error = parser.error;
     } catch (...) {
         std::fclose(file);
         throw;
     }
     std::fclose(file);
+    if (error)
+        result.reason = ReasonFor(error);
     // A read error (an I/O failure) is not an empty file; a cancelled read is
     // not a complete one.
     return ok && !(cancel && *cancel);
