@@ -258,7 +258,7 @@ PointMap::iterator PointMap::insert_or_assign(const_iterator hint, key_type imag
 PointMap::size_type PointMap::erase(key_type image)
 {
     const const_iterator found = std::as_const(*this).find(image);
-    if (found == end())
+    if (found == cend())
         return 0;
     erase(found);
     return 1;
