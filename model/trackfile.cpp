@@ -166,6 +166,17 @@ bool RecordParser::SkipRestOfLine()
     }
 }
 
+// The float next to a positive finite one, up (step 1) or down (-1).
+inline double NextFloat(float value, int step)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof(bits));
+    bits += static_cast<std::uint32_t>(step);
+    float next = 0.0f;
+    std::memcpy(&next, &bits, sizeof(next));
+    return static_cast<double>(next);
+}
+
 // A decimal number of the usual shape, "-"? digits ("." digits?)?, followed by a
 // space or a tab: what scanf's %f reads of it is exactly this text, and its
 // value is the correctly rounded float, as strtof gives it.
@@ -210,9 +221,8 @@ Fast ReadNumber(const char *&at, const char *end, bool atEnd, float &value)
         // between two floats than its own rounding error: then strtof decides.
         const double quotient = static_cast<double>(mantissa) / kPowers[decimals];
         result = static_cast<float>(quotient);
-        const double up = (static_cast<double>(result) + std::nextafter(result, HUGE_VALF)) * 0.5;
-        const double down
-            = (static_cast<double>(result) + std::nextafter(result, -HUGE_VALF)) * 0.5;
+        const double up = (static_cast<double>(result) + NextFloat(result, 1)) * 0.5;
+        const double down = (static_cast<double>(result) + NextFloat(result, -1)) * 0.5;
         const double margin = quotient * 0x1p-51;
         exact = up - quotient > margin && quotient - down > margin;
     }

@@ -45,6 +45,10 @@ Iterator Advance(Iterator at, Iterator end, unsigned int key, Key keyOf)
                             [&keyOf](const auto &item, unsigned int k) { return keyOf(item) < k; });
 }
 
+// Points of the tracks filled together when the table is built: their arrays
+// (12 bytes a point) stay within the processor's cache.
+const size_t kBandPoints = 16384;
+
 QString ReasonFor(int error)
 {
     if (error == ENOENT || error == ENOTDIR)
@@ -191,28 +195,45 @@ void TrackSetReader::State::Build()
 
     TrackTable built;
     built.reserve(catalogue.size());
-    for (const IdCount &entry : catalogue) {
-        PointMap points;
-        points.reserve(entry.count);
-        built.emplace_hint(built.end(), entry.id, std::move(points));
-    }
-    std::vector<IdCount>().swap(catalogue);
+    for (const IdCount &entry : catalogue)
+        built.emplace_hint(built.end(), entry.id);
 
+    // The files are poured in band by band, a band being tracks whose points
+    // fit in the processor's cache: its arrays are made, then filled from
+    // every file in image order while they are still in the cache. Filled
+    // file by file instead, every file would visit every array of the set
+    // (a million short tracks spread over a hundred files: a miss of the
+    // cache for each point).
+    std::vector<size_t> next(records.size(), 0); // per file, the first record not stored
     const auto idOf = [](const auto &track) { return track.first; };
-    for (size_t image = 0; image < records.size(); ++image) {
-        std::vector<TrackRecord> &file = records[image];
-        auto track = built.begin();
-        for (size_t stored = 0; stored < file.size(); ++stored) {
-            if (stored % 65536 == 0 && Cancelled())
-                return Finish({ TrackSetRead::Cancelled, -1, {} });
-            const TrackRecord &record = file[stored];
-            track = Advance(track, built.end(), record.id, idOf);
-            if (track == built.end() || track->first != record.id)
-                continue; // every id was counted: never
-            PointMap &points = track->second;
-            points.emplace_hint(points.end(), static_cast<unsigned int>(image), record.point);
+    for (size_t first = 0; first < catalogue.size();) {
+        size_t last = first;
+        for (size_t points = 0; last < catalogue.size() && (last == first || points < kBandPoints);
+             ++last) {
+            (built.begin() + static_cast<std::ptrdiff_t>(last))
+                ->second.reserve(catalogue[last].count);
+            points += catalogue[last].count;
         }
-        std::vector<TrackRecord>().swap(file);
+        const auto bandEnd = built.begin() + static_cast<std::ptrdiff_t>(last);
+        const unsigned int lastId = catalogue[last - 1].id;
+        for (size_t image = 0; image < records.size(); ++image) {
+            std::vector<TrackRecord> &file = records[image];
+            size_t at = next[image];
+            auto track = built.begin() + static_cast<std::ptrdiff_t>(first);
+            for (; at < file.size() && file[at].id <= lastId; ++at) {
+                track = Advance(track, bandEnd, file[at].id, idOf);
+                if (track == bandEnd || track->first != file[at].id)
+                    continue; // every id was counted: never
+                PointMap &points = track->second;
+                points.emplace_hint(points.end(), static_cast<unsigned int>(image), file[at].point);
+            }
+            next[image] = at;
+            if (at == file.size() && at > 0)
+                std::vector<TrackRecord>().swap(file);
+        }
+        if (Cancelled())
+            return Finish({ TrackSetRead::Cancelled, -1, {} });
+        first = last;
     }
     table = std::move(built);
     Finish({ TrackSetRead::Complete, -1, {} });
