@@ -1,5 +1,7 @@
 #include "model/tracksetreader.h"
 
+#include "model/freedmemory.h"
+
 #include <QFile>
 #include <QThreadPool>
 
@@ -14,10 +16,6 @@
 #include <sys/stat.h>
 #include <utility>
 #include <vector>
-
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -249,11 +247,9 @@ void TrackSetReader::State::Finish(TrackSetRead outcome)
     std::vector<IdCount>().swap(catalogue);
     if (outcome.outcome != TrackSetRead::Complete)
         TrackTable().swap(table);
-#ifdef __GLIBC__
     // The files' records were freed in pieces all over the helpers' heaps;
     // hand the pages back, or the process keeps them as if still loading.
-    malloc_trim(0);
-#endif
+    ReturnFreedMemory();
     {
         std::lock_guard<std::mutex> lock(mutex);
         result = outcome;

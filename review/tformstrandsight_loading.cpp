@@ -1,6 +1,7 @@
 #include "review/tformstrandsight.h"
 
 #include "dialogs/informationbox.h"
+#include "model/freedmemory.h"
 #include "model/trackfile.h"
 #include "model/tracksetreader.h"
 #include "review/idlistitem.h"
@@ -239,6 +240,8 @@ void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
         viewWindow->CreateNormalFibers();
     }
     FillIdList(error ? form->lwErr : form->lwCorr, labels.result());
+    // The old set and the labels are gone; their memory goes back.
+    ReturnFreedMemory();
     viewWindow->NotifyTracksReplaced(error);
 }
 
