@@ -240,7 +240,9 @@ void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
         viewWindow->CreateNormalFibers();
     }
     FillIdList(error ? form->lwErr : form->lwCorr, labels.result());
-    // The old set and the labels are gone; their memory goes back.
+    // The old set and, once the future lets them go, the labels are gone:
+    // their memory goes back.
+    labels = QFuture<QStringList>();
     ReturnFreedMemory();
     viewWindow->NotifyTracksReplaced(error);
 }
