@@ -3,10 +3,8 @@
 #include <cmath>
 
 ErrorFiber::ErrorFiber(unsigned int id, const QColor &color, const QPolygonF &outline)
-    : FiberMarker<QGraphicsPolygonItem>(id, color, true)
+    : FiberMarker(id, color, true, MarkerOutline::Polygon(outline))
 {
-    setPolygon(outline);
-    InitMarker();
 }
 
 ErrorFiber::~ErrorFiber() = default;

@@ -1,14 +1,13 @@
 #include "model/fiber.h"
 
 Fiber::Fiber(unsigned int id, const QColor &color, bool error)
-    : hidden(true)
-    , points()
+    : points()
     , color(color)
     , rgb(color.rgba())
     , id(id)
     , currentImage(-1)
+    , hidden(true)
     , error(error)
-    , lastFound(points.end())
 {
 }
 
@@ -19,28 +18,21 @@ const TrackPoint *Fiber::PointOn(int image) const
     if (image < 0)
         return nullptr;
     const auto key = static_cast<unsigned int>(image);
-    if (lastFound != points.end()) {
-        if (lastFound->first == key)
-            return &lastFound->second;
-        if (lastFound->first < key) {
-            const auto next = std::next(lastFound);
-            if (next != points.end() && next->first == key) {
-                lastFound = next;
-                return &next->second;
-            }
-        } else if (lastFound != points.begin()) {
-            const auto previous = std::prev(lastFound);
-            if (previous->first == key) {
-                lastFound = previous;
-                return &previous->second;
-            }
+    const PointMap &all = points;
+    const PointEntry *data = all.begin();
+    const size_t count = all.size();
+    // The last point found, then its neighbours, then a search.
+    for (const size_t at : { size_t(lastFound), size_t(lastFound) + 1, size_t(lastFound) - 1 }) {
+        if (at < count && data[at].first == key) {
+            lastFound = static_cast<unsigned int>(at);
+            return &data[at].second;
         }
     }
-    const auto it = points.find(key);
-    if (it == points.end())
+    const auto found = all.find(key);
+    if (found == all.end())
         return nullptr;
-    lastFound = it;
-    return &it->second;
+    lastFound = static_cast<unsigned int>(found - data);
+    return &found->second;
 }
 
 bool Fiber::PointInRect(const QRectF &rect, int image) const
@@ -52,7 +44,7 @@ bool Fiber::PointInRect(const QRectF &rect, int image) const
 void Fiber::SetPoints(PointMap source)
 {
     points = std::move(source);
-    lastFound = points.end();
+    lastFound = 0;
 }
 
-void Fiber::SetPoint(unsigned int image, const TrackPoint &p) { points[image] = p; }
+void Fiber::SetPoint(unsigned int image, const TrackPoint &p) { points.insert_or_assign(image, p); }

@@ -8,6 +8,8 @@
 // The track record every marker carries: id, colour, kind and points, plus the
 // image the marker currently shows. Deliberately not polymorphic: it is one of
 // the two bases of each marker class, the other being the graphics item.
+// Kept small: a load of a million short tracks makes a million of them. The
+// points are shared with the registry's copy, not copied (see PointMap).
 class Fiber
 {
 public:
@@ -18,13 +20,12 @@ public:
 
     bool HasPoint(int image) const;
     // The point on image, or null where the track has none (also for -1).
+    // Valid until the points change.
     const TrackPoint *PointOn(int image) const;
     bool PointInRect(const QRectF &rect, int image) const;
     void SetPoints(PointMap source);
     void SetPoint(unsigned int image, const TrackPoint &p);
 
-    bool hidden;
-    // Changed through SetPoints and SetPoint only (PointOn keeps a place in it).
     PointMap points;
     QColor color;
     // color as it is drawn, converted once: tens of thousands of markers are
@@ -32,12 +33,14 @@ public:
     QRgb rgb;
     unsigned int id;
     int currentImage;
+    bool hidden;
     bool error;
 
 private:
-    // The point PointOn found last. Images are stepped one at a time, so the
-    // next look-up is usually this point or a neighbour: found at once, where
-    // searching the map would walk its nodes, scattered over memory, for each
-    // of tens of thousands of tracks on every step.
-    mutable PointMap::const_iterator lastFound;
+    // Where in points PointOn found the last point. Images are stepped one at
+    // a time, so the next look-up is usually this point or a neighbour: found
+    // at once instead of searched for, for each of tens of thousands of tracks
+    // on every step. An index, checked before use, so that a change of points
+    // made directly cannot make it point anywhere wrong.
+    mutable unsigned int lastFound = 0;
 };

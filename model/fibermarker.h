@@ -1,15 +1,14 @@
 #pragma once
 
 #include "model/fiber.h"
+#include "model/markeroutline.h"
 
 #include <QBrush>
 #include <QGraphicsItem>
-#include <QPen>
-#include <QPointF>
 
-// The marker behaviour shared by both kinds, written once over the graphics item
-// type. A marker is invisible while hidden, and otherwise shows itself at its
-// track's point on the current image, or not at all where the track has none.
+// The marker behaviour shared by both kinds. A marker is invisible while
+// hidden, and otherwise shows itself at its track's point on the current image,
+// or not at all where the track has none.
 //
 // Markers do not paint themselves: the track scene draws all of them in one
 // pass (tens of thousands of items each painting, even from a cached picture,
@@ -17,21 +16,20 @@
 // selection, the rubber band and hit-testing work on their shapes as before.
 // Because an item without contents does not repaint the view when it moves or
 // hides, markers are changed through the scene, which repaints them.
-template <typename Item> class FiberMarker : public Fiber, public Item
+//
+// A marker is a bare graphics item with a shared outline rather than a Qt
+// shape item: those keep a pen, a brush and a shape of their own, which a
+// marker never paints with, at a few hundred bytes a track.
+class FiberMarker : public Fiber, public QGraphicsItem
 {
 public:
-    FiberMarker(unsigned int id, const QColor &color, bool error)
-        : Fiber(id, color, error)
-    {
-    }
-
     void Refresh()
     {
         // Runs for every marker on every image step: one look-up, not two.
         const TrackPoint *p = hidden ? nullptr : PointOn(currentImage);
         if (p)
-            Item::setPos(QPointF(p->x, p->y));
-        Item::setVisible(p != nullptr);
+            setPos(QPointF(p->x, p->y));
+        setVisible(p != nullptr);
     }
 
     void SetCurrentImage(int image)
@@ -49,28 +47,29 @@ public:
     void HideFiber()
     {
         hidden = true;
-        Item::setVisible(false);
+        setVisible(false);
     }
 
-    void ApplyColor()
-    {
-        Item::setBrush(QBrush(color, Qt::SolidPattern));
-        Refresh();
-    }
+    // The colour is fixed at construction; the scene's marker layer fills the
+    // marker with it.
+    void ApplyColor() { Refresh(); }
+    QBrush brush() const { return QBrush(color, Qt::SolidPattern); }
+
+    // The outline the marker is hit-tested and selected by (the scene gives
+    // all markers of a kind a new one when the marker size changes).
+    const MarkerOutline &Outline() const { return *outline; }
+    void SetOutline(MarkerOutline::Pointer shared);
+
+    QRectF boundingRect() const override { return outline->rect; }
+    QPainterPath shape() const override { return outline->shape; }
+    bool contains(const QPointF &point) const override { return outline->shape.contains(point); }
+    void paint(QPainter *, const QStyleOptionGraphicsItem *, QWidget *) override { }
 
 protected:
-    // Called by the concrete marker once its item geometry exists: selectable,
-    // drawn by the scene, and invisible and hidden until a show operation.
-    void InitMarker()
-    {
-        Item::setFlags(QGraphicsItem::ItemIsSelectable | QGraphicsItem::ItemHasNoContents);
-        // A hairline, one screen pixel at every zoom; it also keeps the shape
-        // used for hit-testing exactly the circle or the star.
-        // One pen shared by every marker: hundreds of thousands of markers
-        // would otherwise each hold a copy of it.
-        static const QPen hairline(Qt::black, 0);
-        Item::setPen(hairline);
-        Item::setVisible(false);
-        hidden = true;
-    }
+    // Selectable, drawn by the scene, and invisible and hidden until a show
+    // operation.
+    FiberMarker(unsigned int id, const QColor &color, bool error, MarkerOutline::Pointer outline);
+
+private:
+    MarkerOutline::Pointer outline;
 };

@@ -1,10 +1,8 @@
 #include "model/normalfiber.h"
 
-NormalFiber::NormalFiber(unsigned int id, const QColor &color)
-    : FiberMarker<QGraphicsEllipseItem>(id, color, false)
+NormalFiber::NormalFiber(unsigned int id, const QColor &color, qreal radius)
+    : FiberMarker(id, color, false, MarkerOutline::Circle(radius))
 {
-    setRect(-10.0, -10.0, 20.0, 20.0);
-    InitMarker();
 }
 
 NormalFiber::~NormalFiber() = default;

@@ -2,12 +2,13 @@
 
 #include "model/fibermarker.h"
 
-#include <QGraphicsEllipseItem>
-
-// Marker of a non-error track: a filled circle of diameter 20 around its point.
-class NormalFiber : public FiberMarker<QGraphicsEllipseItem>
+// Marker of a non-error track: a filled circle around its point, of diameter
+// 20 unless the scene makes markers larger or smaller.
+class NormalFiber : public FiberMarker
 {
 public:
-    NormalFiber(unsigned int id, const QColor &color);
+    NormalFiber(unsigned int id, const QColor &color, qreal radius = 10.0);
     ~NormalFiber() override;
+
+    QRectF rect() const { return Outline().rect; }
 };

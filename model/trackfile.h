@@ -24,12 +24,29 @@ struct TrackRecord
     TrackPoint point;
 };
 
+// What reading one track file found besides its records.
+struct TrackFileStatus
+{
+    // Why the file could not be read, in the words of a message ("it does not
+    // exist", "it is not a regular file", or the system's reason).
+    QString reason;
+    // The file holds nothing but white space (or nothing at all).
+    bool blank = true;
+};
+
 // The reading half of ReadTrackFile: the well-formed records of one file, in
-// file order. Touches nothing shared, so files can be parsed side by side.
-// False for a path that is not a regular file, a read error, or once cancel
-// (looked at every few thousand records) is set.
+// file order, appended to records. Touches nothing shared, so files can be
+// parsed side by side. False for a path that is not a regular file, a read
+// error, or once cancel (looked at every few thousand records, and inside
+// long runs of text that is not a record) is set. Throws std::bad_alloc when
+// the records do not fit in memory.
 bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
-                    const std::atomic<bool> *cancel = nullptr);
+                    const std::atomic<bool> *cancel = nullptr, TrackFileStatus *status = nullptr);
+
+// Orders the records of one file by id, keeping of the records of one id only
+// the last one read (the later line for an image wins). Files list their
+// tracks in ascending id as a rule, so this usually only checks.
+void SortRecordsById(std::vector<TrackRecord> &records);
 
 // Writes the records of one image to file: the tracks of ids (in list order),
 // or with invert every track of table not in ids (ascending id). False when a

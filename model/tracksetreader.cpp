@@ -1,54 +1,87 @@
 #include "model/tracksetreader.h"
 
+#include "model/freedmemory.h"
+
 #include <QFile>
 #include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
+#include <cstring>
 #include <mutex>
+#include <new>
 #include <sys/stat.h>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// Orders a file's records by id, keeping the file order of records with the
-// same id (the later line for an image wins). Files list their tracks in
-// ascending id as a rule, so this usually only checks.
-void SortById(std::vector<TrackRecord> &records)
+// How many points of one id the set holds.
+struct IdCount
 {
-    const auto byId = [](const TrackRecord &a, const TrackRecord &b) { return a.id < b.id; };
-    if (!std::is_sorted(records.begin(), records.end(), byId))
-        std::stable_sort(records.begin(), records.end(), byId);
+    unsigned int id;
+    unsigned int count;
+};
+
+// The first position from at on whose key is not below key, in a range sorted
+// by key: a step at a time, as files mostly list the same ids in the same
+// order, then by bisection over widening steps for the ids a file skips.
+template <typename Iterator, typename Key>
+Iterator Advance(Iterator at, Iterator end, unsigned int key, Key keyOf)
+{
+    if (at == end || keyOf(*at) >= key)
+        return at;
+    ++at;
+    std::ptrdiff_t step = 1;
+    while (step < end - at && keyOf(at[step]) < key)
+        step *= 2;
+    const Iterator last = at + std::min(step + 1, end - at);
+    return std::lower_bound(at, last, key,
+                            [&keyOf](const auto &item, unsigned int k) { return keyOf(item) < k; });
+}
+
+// Points of the tracks filled together when the table is built: their arrays
+// (12 bytes a point) stay within the processor's cache.
+const size_t kBandPoints = 16384;
+
+QString ReasonFor(int error)
+{
+    if (error == ENOENT || error == ENOTDIR)
+        return QStringLiteral("it does not exist");
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 } // namespace
 
-// Files are stored into the table in name order as soon as they are parsed,
-// while later files are still being parsed. That suits sets whose files list
-// mostly the same tracks: each record goes where the one before it went. In a
-// set of many short tracks each file brings mostly new ids and every record
-// would need a search of the whole table; once a file shows that, the rest
-// waits and is merged at the end in one ascending pass instead.
+// The files are parsed on helpers side by side, each into records of its own,
+// sorted by id; as each one is parsed, its ids are counted into the catalogue
+// of the set's ids. Once every file is in, the table is made in one ascending
+// pass, every track with room for exactly its points, and the files are poured
+// into it in image order, each record going to the end of its track: no point
+// is ever moved, no array grows, and each file's records are freed as soon as
+// they are in.
 struct TrackSetReader::State
 {
     QStringList paths;
     std::atomic<bool> cancel { false };
+    std::atomic<bool> outOfMemory { false };
     std::atomic<int> parsed { 0 };
-    // Files after the first one that failed need not be read: only the
-    // first failure in name order is reported.
-    std::atomic<int> firstFailed { 0 };
+    // Files from the first one refused before reading (missing, not a regular
+    // file) on are not read; an earlier one that fails to read is reported
+    // instead.
+    int toParse = 0;
     std::vector<std::vector<TrackRecord>> records;
 
-    std::mutex storeMutex;
-    std::condition_variable storeDone;
-    std::vector<char> readyToStore;
-    int nextToStore = 0;
-    bool storing = false;
-    bool deferred = false;
+    // The first file in set order that failed, and how.
+    std::mutex failureMutex;
+    int firstFailed = 0;
+    TrackSetRead failure;
+
+    std::mutex catalogueMutex;
+    std::vector<IdCount> catalogue;
 
     mutable std::mutex mutex;
     mutable std::condition_variable finishedChanged;
@@ -56,143 +89,167 @@ struct TrackSetReader::State
     TrackSetRead result;
     TrackTable table;
 
+    bool Cancelled() const { return cancel.load(std::memory_order_relaxed); }
+    int FirstFailed()
+    {
+        std::lock_guard<std::mutex> lock(failureMutex);
+        return firstFailed;
+    }
+    void Fail(int index, TrackSetRead::Outcome outcome, const QString &reason);
     void ParseFile(int index);
-    void StoreReadyFiles();
-    void StoreFile(int index);
-    void MergeDeferredFiles();
+    // Counts files as parsed (or never to be parsed); the last one builds.
+    void FilesDone(int count);
+    void Count(const std::vector<TrackRecord> &file);
     void Build();
     void Finish(TrackSetRead outcome);
 };
 
+void TrackSetReader::State::Fail(int index, TrackSetRead::Outcome outcome, const QString &reason)
+{
+    std::lock_guard<std::mutex> lock(failureMutex);
+    if (index < firstFailed) {
+        firstFailed = index;
+        failure = { outcome, index, reason };
+    }
+}
+
 void TrackSetReader::State::ParseFile(int index)
 {
-    if (!cancel && index < firstFailed) {
-        // Parsed into a vector of this helper's own: the vectors in records
-        // sit side by side, and helpers growing neighbours record by record
-        // would keep taking the same cache line from each other.
-        std::vector<TrackRecord> file;
-        const bool ok = ParseTrackFile(QFile::encodeName(paths[index]), file, &cancel);
-        if (ok) {
-            SortById(file);
-            {
-                std::lock_guard<std::mutex> lock(storeMutex);
-                records[static_cast<size_t>(index)] = std::move(file);
-                readyToStore[static_cast<size_t>(index)] = 1;
+    // Every helper's work ends here, whatever it met: an allocation that
+    // fails ends the read as out of memory, never the program.
+    try {
+        if (!Cancelled() && !outOfMemory && index < FirstFailed()) {
+            std::vector<TrackRecord> file;
+            TrackFileStatus status;
+            if (ParseTrackFile(QFile::encodeName(paths[index]), file, &cancel, &status)) {
+                if (file.empty() && !status.blank) {
+                    Fail(index, TrackSetRead::NoRecords,
+                         QStringLiteral("no track record could be read"));
+                } else {
+                    SortRecordsById(file);
+                    // Grown by doubling while parsed; held until the table is
+                    // built, so not with up to half of it unused.
+                    if (file.capacity() - file.size() > file.size() / 8)
+                        std::vector<TrackRecord>(file).swap(file);
+                    Count(file);
+                    records[static_cast<size_t>(index)] = std::move(file);
+                }
+            } else if (!Cancelled()) {
+                Fail(index, TrackSetRead::Unreadable, status.reason);
             }
-            StoreReadyFiles();
-        } else if (!cancel) {
-            int earliest = firstFailed;
-            while (index < earliest && !firstFailed.compare_exchange_weak(earliest, index)) { }
         }
+    } catch (const std::bad_alloc &) {
+        outOfMemory = true;
     }
-    if (++parsed == static_cast<int>(paths.size()))
-        Build();
+    FilesDone(1);
 }
 
-// One helper at a time stores, the files in name order.
-void TrackSetReader::State::StoreReadyFiles()
+void TrackSetReader::State::FilesDone(int count)
 {
-    std::unique_lock<std::mutex> lock(storeMutex);
-    if (storing)
+    if (parsed.fetch_add(count) + count != toParse)
         return;
-    storing = true;
-    while (!deferred && !cancel && nextToStore < static_cast<int>(records.size())
-           && readyToStore[static_cast<size_t>(nextToStore)]) {
-        const int index = nextToStore;
-        lock.unlock();
-        StoreFile(index);
-        lock.lock();
-        ++nextToStore;
+    try {
+        Build();
+    } catch (const std::bad_alloc &) {
+        Finish({ TrackSetRead::OutOfMemory, -1, ReasonFor(ENOMEM) });
     }
-    storing = false;
-    storeDone.notify_all();
 }
 
-void TrackSetReader::State::StoreFile(int index)
+// One file's ids (ascending, each once) into the catalogue. Files of a set
+// mostly list the same tracks: their ids are found in place and counted; new
+// ones are merged in.
+void TrackSetReader::State::Count(const std::vector<TrackRecord> &file)
 {
-    std::vector<TrackRecord> &file = records[static_cast<size_t>(index)];
-    size_t misses = 0;
-    auto last = table.end();
-    for (size_t stored = 0; stored < file.size(); ++stored) {
-        if (stored % 65536 == 0 && cancel)
-            return;
-        const TrackRecord &record = file[stored];
-        const auto hint = last == table.end() ? table.end() : std::next(last);
-        last = table.try_emplace(hint, record.id);
-        if (last != hint && std::next(last) != hint)
-            ++misses;
-        last->second.insert_or_assign(last->second.end(), static_cast<unsigned int>(index),
-                                      record.point);
+    std::lock_guard<std::mutex> lock(catalogueMutex);
+    std::vector<IdCount> fresh;
+    auto at = catalogue.begin();
+    const auto idOf = [](const IdCount &entry) { return entry.id; };
+    for (const TrackRecord &record : file) {
+        at = Advance(at, catalogue.end(), record.id, idOf);
+        if (at != catalogue.end() && at->id == record.id)
+            ++at->count;
+        else
+            fresh.push_back({ record.id, 1 });
     }
-    if (misses * 4 > file.size()) {
-        std::lock_guard<std::mutex> lock(storeMutex);
-        deferred = true;
-    }
-    std::vector<TrackRecord>().swap(file);
-}
-
-// The files not stored yet, each in id order, merged into the table:
-// ascending ids and, within an id, ascending images, so every insertion goes
-// right where the walk through the table stands.
-void TrackSetReader::State::MergeDeferredFiles()
-{
-    using Head = std::pair<quint64, size_t>; // (id, image) as one key, and the image
-    const auto key
-        = [](unsigned int id, size_t image) { return (static_cast<quint64>(id) << 32) | image; };
-    std::vector<Head> heads;
-    std::vector<size_t> next(records.size(), 0);
-    for (size_t image = static_cast<size_t>(nextToStore); image < records.size(); ++image) {
-        if (!records[image].empty())
-            heads.emplace_back(key(records[image].front().id, image), image);
-    }
-    const auto later = std::greater<Head>();
-    std::make_heap(heads.begin(), heads.end(), later);
-    auto at = table.begin();
-    for (size_t merged = 0; !heads.empty(); ++merged) {
-        if (merged % 65536 == 0 && cancel)
-            return;
-        std::pop_heap(heads.begin(), heads.end(), later);
-        const size_t image = heads.back().second;
-        const TrackRecord record = records[image][next[image]++];
-        while (at != table.end() && at->first < record.id)
-            ++at;
-        if (at == table.end() || at->first != record.id)
-            at = table.emplace_hint(at, record.id, PointMap());
-        at->second.insert_or_assign(at->second.end(), static_cast<unsigned int>(image),
-                                    record.point);
-        if (next[image] < records[image].size()) {
-            heads.back().first = key(records[image][next[image]].id, image);
-            std::push_heap(heads.begin(), heads.end(), later);
-        } else {
-            heads.pop_back();
-            std::vector<TrackRecord>().swap(records[image]);
-        }
-    }
+    if (fresh.empty())
+        return;
+    std::vector<IdCount> merged;
+    merged.reserve(catalogue.size() + fresh.size());
+    std::merge(catalogue.begin(), catalogue.end(), fresh.begin(), fresh.end(),
+               std::back_inserter(merged),
+               [](const IdCount &a, const IdCount &b) { return a.id < b.id; });
+    catalogue.swap(merged);
 }
 
 // Runs on the helper that parsed the last file.
 void TrackSetReader::State::Build()
 {
-    {
-        std::unique_lock<std::mutex> lock(storeMutex);
-        storeDone.wait(lock, [this] { return !storing; });
-    }
-    if (!cancel && firstFailed == paths.size()) {
-        StoreReadyFiles();
-        MergeDeferredFiles();
-    }
-    if (cancel)
+    if (Cancelled())
         return Finish({ TrackSetRead::Cancelled, -1, {} });
-    if (firstFailed < paths.size())
-        return Finish({ TrackSetRead::Unreadable, firstFailed, {} });
+    if (outOfMemory)
+        return Finish({ TrackSetRead::OutOfMemory, -1, ReasonFor(ENOMEM) });
+    if (FirstFailed() < paths.size())
+        return Finish(failure);
+
+    TrackTable built;
+    built.reserve(catalogue.size());
+    for (const IdCount &entry : catalogue)
+        built.emplace_hint(built.end(), entry.id);
+
+    // The files are poured in band by band, a band being tracks whose points
+    // fit in the processor's cache: its arrays are made, then filled from
+    // every file in image order while they are still in the cache. Filled
+    // file by file instead, every file would visit every array of the set
+    // (a million short tracks spread over a hundred files: a miss of the
+    // cache for each point).
+    std::vector<size_t> next(records.size(), 0); // per file, the first record not stored
+    const auto idOf = [](const auto &track) { return track.first; };
+    for (size_t first = 0; first < catalogue.size();) {
+        size_t last = first;
+        for (size_t points = 0; last < catalogue.size() && (last == first || points < kBandPoints);
+             ++last) {
+            (built.begin() + static_cast<std::ptrdiff_t>(last))
+                ->second.reserve(catalogue[last].count);
+            points += catalogue[last].count;
+        }
+        const auto bandEnd = built.begin() + static_cast<std::ptrdiff_t>(last);
+        const unsigned int lastId = catalogue[last - 1].id;
+        for (size_t image = 0; image < records.size(); ++image) {
+            std::vector<TrackRecord> &file = records[image];
+            size_t at = next[image];
+            auto track = built.begin() + static_cast<std::ptrdiff_t>(first);
+            for (; at < file.size() && file[at].id <= lastId; ++at) {
+                track = Advance(track, bandEnd, file[at].id, idOf);
+                if (track == bandEnd || track->first != file[at].id)
+                    continue; // every id was counted: never
+                PointMap &points = track->second;
+                points.emplace_hint(points.end(), static_cast<unsigned int>(image), file[at].point);
+            }
+            next[image] = at;
+            if (at == file.size() && at > 0)
+                std::vector<TrackRecord>().swap(file);
+        }
+        if (Cancelled())
+            return Finish({ TrackSetRead::Cancelled, -1, {} });
+        first = last;
+    }
+    table = std::move(built);
     Finish({ TrackSetRead::Complete, -1, {} });
 }
 
 void TrackSetReader::State::Finish(TrackSetRead outcome)
 {
+    // A cancel that came while the last steps ran still wins: whoever
+    // cancelled no longer wants the table.
+    if (outcome.outcome == TrackSetRead::Complete && Cancelled())
+        outcome = { TrackSetRead::Cancelled, -1, {} };
     std::vector<std::vector<TrackRecord>>().swap(records);
+    std::vector<IdCount>().swap(catalogue);
     if (outcome.outcome != TrackSetRead::Complete)
         TrackTable().swap(table);
+    // The files' records were freed in pieces all over the helpers' heaps;
+    // hand the pages back, or the process keeps them as if still loading.
+    ReturnFreedMemory();
     {
         std::lock_guard<std::mutex> lock(mutex);
         result = outcome;
@@ -212,26 +269,45 @@ TrackSetReader::~TrackSetReader() { Cancel(); }
 bool TrackSetReader::Start()
 {
     const int count = static_cast<int>(state->paths.size());
-    // Refused before anything is read: a file that is missing or is not a
-    // regular file (reading a named pipe would wait for a writer forever).
-    for (int i = 0; i < count; ++i) {
-        struct stat status;
-        if (::stat(QFile::encodeName(state->paths[i]).constData(), &status) != 0
-            || !S_ISREG(status.st_mode)) {
-            state->Finish({ TrackSetRead::Unreadable, i, {} });
+    int started = 0;
+    try {
+        // A file that is missing or is not a regular file (reading a named pipe
+        // would wait for a writer forever) is refused without being read, and
+        // nothing after it is read; the files before it are, as one of them may
+        // fail to read, and the first failure in set order is the one reported.
+        int refused = count;
+        for (int i = 0; i < count && refused == count; ++i) {
+            const QByteArray path = QFile::encodeName(state->paths[i]);
+            struct stat status;
+            const int result = ::stat(path.constData(), &status);
+            const int error = errno;
+            if (result != 0 || !S_ISREG(status.st_mode)) {
+                refused = i;
+                state->failure = { TrackSetRead::Unreadable, i,
+                                   result != 0 ? ReasonFor(error)
+                                               : QStringLiteral("it is not a regular file") };
+            }
+        }
+        state->firstFailed = refused;
+        state->toParse = refused;
+        state->records.resize(static_cast<size_t>(refused));
+        if (refused == 0) {
+            state->FilesDone(0);
             return false;
         }
+        for (; started < refused; ++started)
+            QThreadPool::globalInstance()->start(
+                [state = state, started] { state->ParseFile(started); });
+        return true;
+    } catch (const std::bad_alloc &) {
+        state->outOfMemory = true;
+        // The files that will never be parsed are counted here, so that the
+        // helpers already started still finish the read.
+        if (state->toParse == 0)
+            state->toParse = count;
+        state->FilesDone(state->toParse - started);
+        return started > 0;
     }
-    state->records.resize(static_cast<size_t>(count));
-    state->readyToStore.assign(static_cast<size_t>(count), 0);
-    state->firstFailed = count;
-    if (count == 0) {
-        state->Build();
-        return false;
-    }
-    for (int i = 0; i < count; ++i)
-        QThreadPool::globalInstance()->start([state = state, i] { state->ParseFile(i); });
-    return true;
 }
 
 void TrackSetReader::Cancel() { state->cancel = true; }

@@ -23,11 +23,13 @@ struct TrackSetRead
 // Reads a set of track files (paths[i] as image i) on Qt's thread pool, so
 // that the thread that starts it stays free to keep a window responding and
 // to cancel: the parser looks at the cancel flag inside every file, however
-// large. A path that is not a regular file (a pipe, a device, a folder) is
-// refused at Start, before anything is read. The table is only built once
-// every file has been parsed, and then in one ascending pass, so a set of
-// hundreds of thousands of short tracks costs no more per point than a few
-// long ones.
+// large. A path that is missing or not a regular file (a pipe, a device, a
+// folder) is never read, nor is anything after it; the files before it are,
+// since the first file in set order that cannot be read is the one reported.
+// The table is only built once every file has been parsed, each track's points
+// in one array made at its final size, so a set of a million short tracks
+// costs no more per point than a few long ones. Every helper catches
+// allocation failure: a set that does not fit ends as OutOfMemory.
 class TrackSetReader
 {
 public:
@@ -38,8 +40,8 @@ public:
     TrackSetReader(const TrackSetReader &) = delete;
     TrackSetReader &operator=(const TrackSetReader &) = delete;
 
-    // False when the read finished at once: nothing to read, or a path
-    // refused before reading.
+    // False when the read finished at once: nothing to read, or the first
+    // path refused.
     bool Start();
     void Cancel();
     bool IsFinished() const;

@@ -1,8 +1,10 @@
 #include "review/tformstrandsight.h"
 
 #include "dialogs/informationbox.h"
+#include "model/freedmemory.h"
 #include "model/trackfile.h"
 #include "model/tracksetreader.h"
+#include "review/idlistitem.h"
 #include "review/tformstrandsightform.h"
 #include "stack/imagesequence.h"
 #include "stack/sliceloader.h"
@@ -13,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QLocale>
@@ -191,6 +194,14 @@ bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable &table)
     const TrackSetRead read = reader.Result();
     if (read.outcome == TrackSetRead::Unreadable)
         ShowErrorBox(this, tr("Could not load \"%1\".").arg(files[read.file]));
+    if (read.outcome == TrackSetRead::NoRecords)
+        ShowErrorBox(
+            this,
+            tr("%1: no track record could be read").arg(QFileInfo(files[read.file]).fileName()));
+    if (read.outcome == TrackSetRead::OutOfMemory)
+        ShowErrorBox(this,
+                     tr("The track files do not fit in memory; the tracks loaded before are "
+                        "kept."));
     if (read.outcome != TrackSetRead::Complete)
         return false;
     table = reader.TakeTable();
@@ -229,6 +240,10 @@ void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
         viewWindow->CreateNormalFibers();
     }
     FillIdList(error ? form->lwErr : form->lwCorr, labels.result());
+    // The old set and, once the future lets them go, the labels are gone:
+    // their memory goes back.
+    labels = QFuture<QStringList>();
+    ReturnFreedMemory();
     viewWindow->NotifyTracksReplaced(error);
 }
 
@@ -240,7 +255,15 @@ void TFormStrandsight::FillIdList(QListWidget *list, const QStringList &labels)
     list->setSortingEnabled(false);
     // A shown list relayouts for each inserted row; one layout at the end.
     list->setUpdatesEnabled(false);
-    list->addItems(labels);
+    // Entries that keep the id, not a string: a third of the memory of an
+    // entry made from its text.
+    for (const QString &label : labels) {
+        unsigned int id = 0;
+        if (IdListItem::IdOfText(label, id))
+            list->addItem(new IdListItem(id));
+        else
+            list->addItem(label);
+    }
     list->setUpdatesEnabled(true);
     list->setSortingEnabled(true);
 }

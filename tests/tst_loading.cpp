@@ -95,7 +95,7 @@ private slots:
     void failedTrackLoadChangesNothing();
     void failedTrackLoadThroughApiChangesNothing();
     void loadingOneKindLeavesTheOther();
-    void malformedRecordsGiveEmptyList();
+    void fileWithoutRecordsRefusedBlankFilesLoad();
     void cancelledTrackLoadChangesNothing();
     void windowRespondsAndCancelsInsideOneHugeFile();
     void imagesLoadInNameOrderAndSetSlider();
@@ -283,11 +283,13 @@ void TestLoading::failedTrackLoadThroughApiChangesNothing()
     QVERIFY(window->LoadTrackSet({ first }, true));
     const QString missing = dir->filePath("gone.txt");
 
-    SeenBox box;
-    ModalScript script({ ReadAndClose(box) });
-    QVERIFY(!window->LoadTrackSet({ Write("a0.txt", TrackRecord(1, 1, 9)), missing }, true));
-    QCOMPARE(script.Done(), 1);
-    QCOMPARE(box.text, QStringLiteral("Could not load \"%1\".").arg(missing));
+    {
+        SeenBox box;
+        ModalScript script({ ReadAndClose(box) });
+        QVERIFY(!window->LoadTrackSet({ Write("a0.txt", TrackRecord(1, 1, 9)), missing }, true));
+        QCOMPARE(script.Done(), 1);
+        QCOMPARE(box.text, QStringLiteral("Could not load \"%1\".").arg(missing));
+    }
 
     // A named pipe is refused before any read: reading it would wait for a
     // writer that never comes.
@@ -319,13 +321,29 @@ void TestLoading::loadingOneKindLeavesTheOther()
     QCOMPARE(window->ViewWindow()->scene->ErrorFibers().front()->id, 3u);
 }
 
-void TestLoading::malformedRecordsGiveEmptyList()
+// A file of the set with no record in it at all (not a track file) refuses
+// the set and names the file; the loaded tracks stay. Empty files are images
+// without tracks, and load.
+void TestLoading::fileWithoutRecordsRefusedBlankFilesLoad()
 {
     QVERIFY(window->LoadTrackSet({ Write("n.txt", TrackRecord(1, 1, 1)) }, false));
     const ColorTable colorsBefore = window->ViewWindow()->corrColors;
     List("lwCorr")->selectAll();
     Button("btPickCorr")->click();
-    QVERIFY(window->LoadTrackSet({ Write("bad.txt", "not a record\n") }, false));
+    {
+        SeenBox box;
+        ModalScript script({ ReadAndClose(box) });
+        QVERIFY(!window->LoadTrackSet(
+            { Write("a0.txt", TrackRecord(1, 1, 2)), Write("bad.txt", "not a record\n") }, false));
+        QCOMPARE(script.Done(), 1);
+        QCOMPARE(box.text, QStringLiteral("bad.txt: no track record could be read"));
+    }
+    QCOMPARE(ListTexts(List("lwCorr")), QStringList({ "1" }));
+    QCOMPARE(ListTexts(List("lwPick")), QStringList({ "1" }));
+    QCOMPARE(window->ViewWindow()->scene->NormalFibers().size(), size_t(1));
+
+    QVERIFY(
+        window->LoadTrackSet({ Write("blank0.txt", ""), Write("blank1.txt", " \r\n\t\n") }, false));
     QCOMPARE(List("lwCorr")->count(), 0);
     QCOMPARE(List("lwPick")->count(), 0);
     QVERIFY(window->ViewWindow()->scene->NormalFibers().empty());

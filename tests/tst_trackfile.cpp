@@ -3,13 +3,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
+#include <cctype>
 #include <clocale>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <locale.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -55,6 +61,101 @@ QString PrintedDecimal(double value)
     return QString::fromLatin1(text);
 }
 
+// The reading rules as the plain loop states them: fscanf "%f %f %lld%c" in
+// the C locale, a record kept when its id fits and x and y are finite, the rest
+// of the line skipped after anything else. The reader must give exactly these
+// records, bit for bit.
+std::vector<TrackRecord> ScanfLoop(const QString &path)
+{
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    const locale_t previous = uselocale(c);
+    std::vector<TrackRecord> records;
+    FILE *file = std::fopen(Native(path).constData(), "rb");
+    while (file && !std::feof(file) && !std::ferror(file)) {
+        float x = 0.0f;
+        float y = 0.0f;
+        long long id = 0;
+        char after = ' ';
+        const int fields = std::fscanf(file, "%f %f %lld%c", &x, &y, &id, &after);
+        if (fields == EOF)
+            break;
+        if (fields < 3 || (fields == 4 && !std::isspace(static_cast<unsigned char>(after)))) {
+            if (after != '\n') [[maybe_unused]]
+                const int skipped = std::fscanf(file, "%*[^\n]");
+            continue;
+        }
+        if (id >= -2147483648LL && id <= 4294967295LL && std::isfinite(x) && std::isfinite(y))
+            records.push_back({ static_cast<unsigned int>(id), { x, y } });
+    }
+    if (file)
+        std::fclose(file);
+    uselocale(previous);
+    return records;
+}
+
+QString Differ(const std::vector<TrackRecord> &a, const std::vector<TrackRecord> &b)
+{
+    for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        if (i >= a.size() || i >= b.size() || a[i].id != b[i].id
+            || std::memcmp(&a[i].point, &b[i].point, sizeof(TrackPoint)) != 0)
+            return QStringLiteral("record %1 of %2/%3 differs").arg(i).arg(a.size()).arg(b.size());
+    }
+    return {};
+}
+
+// A field the reader may meet: numbers of every shape scanf takes or refuses,
+// decimals a hair from halfway between two floats, and text that is no number.
+QByteArray RandomField(QRandomGenerator &random, bool id)
+{
+    static const char *const odd[] = { "+1.5",
+                                       "-.5",
+                                       ".25",
+                                       "5.",
+                                       "1e3",
+                                       "1E-2",
+                                       "1e",
+                                       "1e+",
+                                       "0x1p3",
+                                       "nan",
+                                       "-inf",
+                                       "infinity",
+                                       "1.5.5",
+                                       "abc",
+                                       "-",
+                                       "+",
+                                       "12,5",
+                                       "3abc",
+                                       "0000000000000000000000012.5",
+                                       "123456789012345678901234",
+                                       "4294967296",
+                                       "-2147483649",
+                                       "-0",
+                                       "1\x01" };
+    const int kind = random.bounded(12);
+    if (kind == 0)
+        return odd[random.bounded(int(sizeof(odd) / sizeof(*odd)))];
+    if (id || kind == 1)
+        return QByteArray::number(random.bounded(-3000000000LL, 5000000000LL));
+    if (kind < 4) {
+        // Halfway between two floats, to the 15 or 16 digits a double holds
+        // exactly, sometimes moved by one in the last digit.
+        const int magnitude = random.bounded(-3, 7);
+        const auto f = static_cast<float>((1.0 + random.bounded(9.0)) * std::pow(10.0, magnitude));
+        const double half = (double(f) + double(std::nextafter(f, 1e30f))) / 2;
+        QByteArray text = QByteArray::number(half, 'f', std::max(0, 15 - std::max(magnitude, 0)));
+        if (random.bounded(3) == 0)
+            text[text.size() - 1] = char('0' + random.bounded(10));
+        return text;
+    }
+    return QByteArray::number(random.bounded(10000.0) - 5000.0, 'f', random.bounded(0, 10));
+}
+
+QByteArray RandomGap(QRandomGenerator &random)
+{
+    static const char *const gaps[] = { "\t", " ", "\t\t", " \t ", "\n", "\r\n", "\v", "\f" };
+    return gaps[random.bounded(int(sizeof(gaps) / sizeof(*gaps)))];
+}
+
 } // namespace
 
 // Track files are read and written while the user's locale is German (comma as
@@ -69,10 +170,15 @@ private slots:
     void readRecords_data();
     void readRecords();
     void readRandomBytesEnds();
+    void readsAsTheScanfLoop();
     void readFailures();
     void setReadsLikeFileAfterFile_data();
     void setReadsLikeFileAfterFile();
     void cancelStopsInsideAFile();
+    void setRefusalsSayWhy_data();
+    void setRefusalsSayWhy();
+    void cancelledSetIsNeverComplete();
+    void outOfMemoryEndsTheRead();
     void writeRecordLayout();
     void idsSurviveWriteAndRead_data();
     void idsSurviveWriteAndRead();
@@ -206,6 +312,40 @@ void TstTrackFile::readRandomBytesEnds()
     }
 }
 
+// Whatever a file holds, the reader gives the records of the plain loop. The
+// files are larger than the reader's buffer, with records split across its
+// edges, and one line longer than the buffer.
+void TstTrackFile::readsAsTheScanfLoop()
+{
+    QRandomGenerator random(20261208);
+    const QString path = dir.filePath(QStringLiteral("shapes.txt"));
+    for (int round = 0; round < 6; ++round) {
+        QByteArray text;
+        while (text.size() < 600 * 1024) {
+            if (random.bounded(4) == 0) {
+                for (int field = 0; field < 3; ++field)
+                    text += RandomField(random, field == 2) + RandomGap(random);
+            } else {
+                // The usual shape, with a rare odd field or gap.
+                text += QByteArray::number(random.bounded(4096.0), 'f', 6) + '\t'
+                    + QByteArray::number(random.bounded(4096.0), 'f', 6) + '\t'
+                    + QByteArray::number(random.bounded(100000)) + (round % 2 ? "\r\n" : "\n");
+            }
+            if (round == 5 && text.size() > 300 * 1024 && text.size() < 301 * 1024)
+                text += QByteArray(300 * 1024, 'x') + " 1 2 3\n";
+        }
+        if (round == 4)
+            text.chop(random.bounded(1, 4)); // ends inside a record
+        QVERIFY(WriteBytes(path, text));
+        std::vector<TrackRecord> read;
+        QVERIFY(ParseTrackFile(Native(path), read));
+        const std::vector<TrackRecord> expected = ScanfLoop(path);
+        QVERIFY(expected.size() > 1000);
+        const QString difference = Differ(read, expected);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+}
+
 void TstTrackFile::readFailures()
 {
     TrackTable table;
@@ -289,6 +429,123 @@ void TstTrackFile::cancelStopsInsideAFile()
     const std::atomic<bool> cancel { true };
     QVERIFY(!ParseTrackFile(Native(path), records, &cancel));
     QVERIFY2(records.size() < 10000, qPrintable(QString::number(records.size())));
+}
+
+void TstTrackFile::setRefusalsSayWhy_data()
+{
+    // Files of a set, by kind: r a record, b blank (empty or white space only),
+    // n no record (binary data), d a folder, m missing, e a read error.
+    QTest::addColumn<QString>("kinds");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("file");
+    QTest::addColumn<QString>("reason");
+
+    const int complete = TrackSetRead::Complete;
+    const int unreadable = TrackSetRead::Unreadable;
+    const int noRecords = TrackSetRead::NoRecords;
+    QTest::newRow("blank files are images without tracks") << "brb" << complete << -1 << "";
+    QTest::newRow("binary data") << "rrn" << noRecords << 2 << "no track record could be read";
+    QTest::newRow("binary before missing")
+        << "rnm" << noRecords << 1 << "no track record could be read";
+    QTest::newRow("missing before folder") << "rmd" << unreadable << 1 << "it does not exist";
+    QTest::newRow("folder before missing")
+        << "rdm" << unreadable << 1 << "it is not a regular file";
+    QTest::newRow("read error before missing") << "erm" << unreadable << 0 << "EIO";
+}
+
+// A refused set names the first file in set order that cannot be read, and why.
+void TstTrackFile::setRefusalsSayWhy()
+{
+    QFETCH(QString, kinds);
+    QFETCH(int, outcome);
+    QFETCH(int, file);
+    QFETCH(QString, reason);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QStringList paths;
+    for (int i = 0; i < kinds.size(); ++i) {
+        const QString path = folder.filePath(QStringLiteral("t%1.txt").arg(i));
+        switch (kinds[i].toLatin1()) {
+        case 'r':
+            QVERIFY(WriteBytes(path, "1\t2\t" + QByteArray::number(i) + '\n'));
+            break;
+        case 'b':
+            QVERIFY(WriteBytes(path, i % 2 ? QByteArray(" \r\n\t\n") : QByteArray()));
+            break;
+        case 'n':
+            QVERIFY(WriteBytes(path, Bytes("II*\0\x08\0\0\0\x10\0\x00\x01\x03\0\x01\0\0\0")));
+            break;
+        case 'd':
+            QVERIFY(QDir().mkpath(path));
+            break;
+        case 'e':
+            // Regular and open to anyone, but reading it fails.
+            paths << QStringLiteral("/proc/self/mem");
+            continue;
+        }
+        paths << path;
+    }
+    TrackTable table;
+    table[7][0] = TrackPoint { 1.0f, 1.0f };
+    const TrackSetRead read = ReadTrackSet(paths, table);
+    QCOMPARE(int(read.outcome), outcome);
+    QCOMPARE(read.file, file);
+    QCOMPARE(read.reason,
+             reason == QLatin1String("EIO") ? QString::fromLocal8Bit(std::strerror(EIO)) : reason);
+    // A refused set leaves the table as it was.
+    QCOMPARE(table.count(7), size_t(outcome == TrackSetRead::Complete ? 0 : 1));
+}
+
+// Asked to stop, a read never reports the set as complete, whenever the
+// request came.
+void TstTrackFile::cancelledSetIsNeverComplete()
+{
+    QStringList paths;
+    for (int i = 0; i < 4; ++i) {
+        paths << dir.filePath(QStringLiteral("c%1.txt").arg(i));
+        QVERIFY(WriteBytes(paths.back(), "1\t2\t3\n4\t5\t6\n"));
+    }
+    TrackSetReader before(paths);
+    before.Cancel();
+    before.Start();
+    QVERIFY(before.WaitForFinished(10000));
+    QCOMPARE(before.Result().outcome, TrackSetRead::Cancelled);
+    QVERIFY(before.TakeTable().empty());
+
+    // Cancelled inside a file of a few megabytes, as soon as it started.
+    QByteArray text;
+    for (int k = 0; k < 300000; ++k)
+        text += "1.500000\t2.500000\t" + QByteArray::number(k) + '\n';
+    paths << dir.filePath(QStringLiteral("c-long.txt"));
+    QVERIFY(WriteBytes(paths.back(), text));
+    TrackSetReader during(paths);
+    QVERIFY(during.Start());
+    during.Cancel();
+    QVERIFY(during.WaitForFinished(10000));
+    QVERIFY(during.Result().outcome != TrackSetRead::Complete);
+    QVERIFY(during.TakeTable().empty());
+}
+
+// A read that runs out of memory (here an address-space limit, as `ulimit -v`
+// sets) ends as such, in a child process that goes on to report it.
+void TstTrackFile::outOfMemoryEndsTheRead()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the address sanitizer reserves more address space than any limit allows");
+#endif
+    const QString path = dir.filePath(QStringLiteral("large.txt"));
+    QVERIFY(WriteBytes(path, QByteArray("1 2 3\n").repeated(3000000)));
+    for (const int limitMb : { 24, 0 }) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    { QStringLiteral("--read-within"), QString::number(limitMb), path });
+        QVERIFY(child.waitForFinished(120000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit); // no abort
+        QCOMPARE(child.exitCode(),
+                 10 + (limitMb ? TrackSetRead::OutOfMemory : TrackSetRead::Complete));
+    }
 }
 
 void TstTrackFile::writeRecordLayout()
@@ -481,5 +738,42 @@ void TstTrackFile::saveFileNames()
         QCOMPARE(names[i].mid(3, names[i].size() - 7).toInt(), i);
 }
 
-QTEST_GUILESS_MAIN(TstTrackFile)
+namespace {
+
+// The child of outOfMemoryEndsTheRead: reads the track file at path with the
+// address space limited to what the process takes now plus limitMb (none for
+// 0), and exits with 10 + the read's outcome.
+int ReadWithin(int limitMb, const char *path)
+{
+    // The pool's helpers are started first: a thread's stack is address space.
+    QThreadPool::globalInstance()->setMaxThreadCount(2);
+    for (int i = 0; i < 2; ++i)
+        QThreadPool::globalInstance()->start([] {});
+    QThreadPool::globalInstance()->waitForDone();
+    if (limitMb > 0) {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return 2;
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("VmSize:");
+        const rlim_t used = text.mid(at + 7).trimmed().split(' ').first().toULongLong() * 1024;
+        const rlimit limit { used + (rlim_t(limitMb) << 20), used + (rlim_t(limitMb) << 20) };
+        if (at < 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+            return 3;
+    }
+    TrackTable table;
+    return 10 + ReadTrackSet({ QFile::decodeName(path) }, table).outcome;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--read-within") == 0)
+        return ReadWithin(std::atoi(argv[2]), argv[3]);
+    TstTrackFile test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_trackfile.moc"

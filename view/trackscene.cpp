@@ -177,8 +177,7 @@ void TrackScene::drawBackground(QPainter *painter, const QRectF &)
 
 void TrackScene::AddNormalFiber(unsigned int id, PointMap points, const QColor &color)
 {
-    auto *marker = new NormalFiber(id, color);
-    ApplyMarkerShape(marker);
+    auto *marker = new NormalFiber(id, color, markerRadius);
     marker->currentImage = currentImage;
     marker->SetPoints(std::move(points));
     marker->ApplyColor();
@@ -374,8 +373,7 @@ void TrackScene::StartNewTrack()
 
 void TrackScene::AddCreationMarker()
 {
-    newFiber = new NormalFiber(0, QColor(QStringLiteral("blue")));
-    ApplyMarkerShape(newFiber);
+    newFiber = new NormalFiber(0, QColor(QStringLiteral("blue")), markerRadius);
     newFiber->currentImage = currentImage;
     newFiber->ApplyColor();
     addItem(newFiber);

@@ -159,7 +159,6 @@ private:
     void TakeArrivedImage(int image, const QImage &display);
     void MoveMarkersTo(int image);
     bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
-    void ApplyMarkerShape(NormalFiber *marker) const;
     void DeleteMarkers(bool normal, bool error);
     void AddCreationMarker();
 

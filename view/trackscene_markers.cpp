@@ -55,17 +55,15 @@ void TrackScene::SetMarkerRadius(int radius)
     RepaintMarkers();
     markerRadius = radius;
     star = ErrorFiber::StarOutline(pi, kStarSidePerRadius * radius);
+    // One outline per kind, shared by all its markers.
+    const MarkerOutline::Pointer circle = MarkerOutline::Circle(radius);
+    const MarkerOutline::Pointer starOutline = MarkerOutline::Polygon(star);
     for (NormalFiber *marker : normalFibers)
-        ApplyMarkerShape(marker);
+        marker->SetOutline(circle);
     for (ErrorFiber *marker : errorFibers)
-        marker->setPolygon(star);
+        marker->SetOutline(starOutline);
     if (creating)
-        ApplyMarkerShape(newFiber);
-}
-
-void TrackScene::ApplyMarkerShape(NormalFiber *marker) const
-{
-    marker->setRect(-markerRadius, -markerRadius, 2 * markerRadius, 2 * markerRadius);
+        newFiber->SetOutline(circle);
 }
 
 void TrackScene::SetOutlineMarkers(bool outline)
