@@ -10,9 +10,9 @@
 #include "model/trackfile.h"
 #include "model/trackset.h"
 #include "review/tformstrandsight.h"
-#include "tools/sampledata.h"
 #include "stack/imagesequence.h"
 #include "stack/sliceloader.h"
+#include "tools/sampledata.h"
 #include "view/tformtrackview.h"
 #include "view/trackgraphicsview.h"
 #include "view/trackscene.h"
@@ -38,8 +38,8 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <memory>
+#include <random>
 #include <unistd.h>
 #include <vector>
 
@@ -133,12 +133,26 @@ void WaitForImages(TFormStrandsight &window)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+// Starts a track load as the load buttons do and runs the event loop until it
+// has ended; false if it failed.
+bool LoadTracks(TFormStrandsight &window, const QStringList &files, bool error)
+{
+    QEventLoop loop;
+    bool loaded = false;
+    window.LoadTrackSet(files, error, [&loop, &loaded](bool ok) {
+        loaded = ok;
+        loop.quit();
+    });
+    loop.exec();
+    return loaded;
+}
+
 // Loads the images and the non-error tracks of data as the user would after
 // the file dialogs, and waits for every slice; false if either load failed.
 bool LoadSet(TFormStrandsight &window, const QString &data)
 {
     if (!window.LoadImageFiles(FilesIn(data + QStringLiteral("/images")))
-        || !window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/normal")), false))
+        || !LoadTracks(window, FilesIn(data + QStringLiteral("/tracks/normal")), false))
         return false;
     WaitForImages(window);
     return true;
@@ -319,7 +333,7 @@ int HoverOurs(const QString &data, int reps)
 {
     TFormStrandsight window;
     if (!LoadSet(window, data)
-        || !window.LoadTrackSet(FilesIn(data + QStringLiteral("/tracks/error")), true))
+        || !LoadTracks(window, FilesIn(data + QStringLiteral("/tracks/error")), true))
         return 2;
     TFormTrackView *viewWindow = window.ViewWindow();
     QGraphicsView *view = ViewOf(window);
@@ -451,7 +465,7 @@ int TracksOurs(const QString &data, int reps)
         const qint64 before = RssKb();
         QElapsedTimer timer;
         timer.start();
-        if (!window.LoadTrackSet(files, false))
+        if (!LoadTracks(window, files, false))
             return 2;
         QApplication::processEvents();
         times.push_back(timer.nsecsElapsed() / 1e6);
@@ -510,7 +524,8 @@ int SaveOurs(const QString &data, const QString &target, int reps)
         TrackSetWriter::Failure failure;
         QElapsedTimer timer;
         timer.start();
-        if (!window.WriteTrackSet(target, QStringLiteral("picks"), ids, table, false, failure))
+        if (!WriteTrackSet(target, QStringLiteral("picks"), window.ViewWindow()->ImageCount(), ids,
+                           table, false, failure))
             return 2;
         times.push_back(timer.nsecsElapsed() / 1e6);
     }
@@ -563,19 +578,19 @@ int ManyIds(const QString &data, const QString &small)
     QApplication::processEvents();
     QElapsedTimer timer;
     timer.start();
-    if (!window->LoadTrackSet(files, false))
+    if (!LoadTracks(*window, files, false))
         return 2;
     QApplication::processEvents();
     const double load = timer.nsecsElapsed() / 1e6;
     const size_t ids = window->ViewWindow()->corrTracks.size();
 
     timer.restart();
-    if (!window->LoadTrackSet(FilesIn(small), false))
+    if (!LoadTracks(*window, FilesIn(small), false))
         return 2;
     QApplication::processEvents();
     const double replace = timer.nsecsElapsed() / 1e6;
 
-    if (!window->LoadTrackSet(files, false))
+    if (!LoadTracks(*window, files, false))
         return 2;
     QApplication::processEvents();
     timer.restart();
@@ -604,14 +619,14 @@ int CancelInsideFile(const QString &file)
             if (auto *progress
                 = window.findChild<QProgressDialog *>(QStringLiteral("loadProgress"))) {
                 sinceCancel.start();
-                progress->cancel();
+                progress->findChild<QPushButton *>()->click();
             }
         }
     });
     sinceStart.start();
     sinceTick.start();
     ticker.start(10);
-    if (window.LoadTrackSet({ file }, false) || !sinceCancel.isValid())
+    if (LoadTracks(window, { file }, false) || !sinceCancel.isValid())
         return 2; // the file must take longer to read than the wait before Cancel
     const double latency = sinceCancel.nsecsElapsed() / 1e6;
     Report(latency, QStringLiteral("gap=%1").arg(longestGap));

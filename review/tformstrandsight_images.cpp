@@ -66,6 +66,7 @@ bool TFormStrandsight::LoadImageFiles(const QStringList &selection)
     viewWindow->UpdateImageRange();
     scene->update();
     QGuiApplication::restoreOverrideCursor();
+    WarnTracksOutsideImages(true, true);
     return true;
 }
 
