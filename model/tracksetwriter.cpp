@@ -433,14 +433,16 @@ bool TrackSetWriter::WriteTemporary(Target &target, int index, const Content &co
 }
 
 // The files being replaced stay under a second name until the whole set is
-// in place: a rename that fails half-way through can then be undone.
+// in place: a rename that fails half-way through can then be undone. Looked
+// for again here, not taken from the checks: a file that came or went since
+// is put back as it is now.
 bool TrackSetWriter::KeepReplaced(Target &target)
 {
     target.backup = target.temporary + ".old";
+    target.exists = true;
     if (::link(target.path.constData(), target.backup.constData()) == 0)
         return true;
     if (errno == ENOENT) {
-        // Gone since the checks: nothing to put back but the absence.
         target.exists = false;
         target.backup.clear();
         return true;
@@ -455,7 +457,7 @@ bool TrackSetWriter::KeepReplaced(Target &target)
 bool TrackSetWriter::Replace()
 {
     for (Target &target : targets) {
-        if (target.exists && !KeepReplaced(target))
+        if (!KeepReplaced(target))
             return false;
     }
     for (size_t i = 0; i < targets.size(); ++i) {

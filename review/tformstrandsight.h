@@ -50,7 +50,9 @@ public:
     // Loads what the command line names, as the load buttons would, images
     // first. Paths are files or folders; a kind with a path that does not
     // exist or holds no matching file is not loaded, and the path is named in
-    // the usual load-failure message. An empty list leaves its kind alone.
+    // the usual load-failure message with the reason. An empty list leaves
+    // its kind alone. The track sets load behind the windows, one after the
+    // other: this returns before they have.
     void OpenPaths(const QStringList &images, const QStringList &nonError,
                    const QStringList &error);
 

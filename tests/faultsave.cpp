@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
     TrackSetWriter writer(paths);
     if (failRename) {
         const int victim = files / 2;
-        writer.SetProgress([&](TrackSetWriter::Stage stage, int done) {
+        writer.SetProgress([&folder, &names, victim](TrackSetWriter::Stage stage, int done) {
             if (stage == TrackSetWriter::Stage::Replacing && done == victim) {
                 const QStringList temporaries = folder.entryList(
                     { QLatin1Char('.') + names[victim] + QStringLiteral(".strandsight-*") },
