@@ -26,6 +26,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
@@ -513,8 +514,17 @@ int TracksBaseline(const QString &data, int reps)
 int SaveOurs(const QString &data, const QString &target, int reps)
 {
     TFormStrandsight window;
+    // The tiny slices cannot show the tracks' points, and the window says so
+    // once the tracks are in: that message is answered here.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    answer.start(50);
     if (!LoadSet(window, data))
         return 2;
+    answer.stop();
     const TrackTable &table = window.ViewWindow()->corrTracks;
     std::vector<unsigned int> ids;
     for (const auto &track : table)
