@@ -15,7 +15,7 @@
 
 namespace {
 
-const int kReadPollMs = 50;
+const int kReadPollMs = 10;
 
 QString Tr(const char *text) { return QCoreApplication::translate("TFormStrandsight", text); }
 
