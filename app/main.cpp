@@ -71,6 +71,13 @@ int main(int argc, char *argv[])
     QApplication::addLibraryPath(QApplication::applicationDirPath()
                                  + QStringLiteral("imageformats"));
     ImageSequence::AllowLargeImages();
+    // On a machine shared with other work the free memory the system reports
+    // is not all there is to take: the images' cache and the refusal of a
+    // track set too large plan with this many megabytes instead.
+    bool limited = false;
+    const qint64 memoryMb = qEnvironmentVariable("STRANDSIGHT_MEMORY_MB").toLongLong(&limited);
+    if (limited && memoryMb >= 0)
+        ImageSequence::SetAvailableBytesOverride(memoryMb * 1024 * 1024);
 
     int exitCode = 0;
     {

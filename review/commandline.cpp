@@ -73,7 +73,17 @@ bool CommandLine::Group(const QStringList &arguments, QStringList &grouped)
         return false;
     };
     grouped << arguments.value(0);
-    for (const QString &argument : arguments.mid(1)) {
+    const QStringList given = arguments.mid(1);
+    for (qsizetype at = 0; at < given.size(); ++at) {
+        const QString &argument = given[at];
+        // Everything after "--" is a path, passed on as typed: it follows no
+        // option, and the mistake must quote what the user wrote.
+        if (argument == QLatin1String("--")) {
+            if (!option.isEmpty() && !optionHasPath)
+                return missingPath();
+            grouped << given.mid(at);
+            return true;
+        }
         if (argument.startsWith(QLatin1Char('-')) && argument != QLatin1String("-")) {
             if (!option.isEmpty() && !optionHasPath)
                 return missingPath();

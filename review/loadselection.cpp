@@ -50,7 +50,8 @@ QString LoadDialogFilter(LoadKind kind)
     return QCoreApplication::translate("TFormStrandsight", "Text Files (%1)").arg(patterns);
 }
 
-bool ExpandLoadPaths(const QStringList &paths, LoadKind kind, QStringList &files, QString &missing)
+bool ExpandLoadPaths(const QStringList &paths, LoadKind kind, QStringList &files, QString &missing,
+                     QString *reason)
 {
     files.clear();
     for (const QString &path : paths) {
@@ -58,12 +59,23 @@ bool ExpandLoadPaths(const QStringList &paths, LoadKind kind, QStringList &files
         const QString absolute = path.isEmpty() ? path : QDir::cleanPath(info.absoluteFilePath());
         // Not a device or a pipe either: reading one would never end.
         QStringList found;
-        if (info.isDir())
+        QString why;
+        if (info.isDir()) {
             found = OfferedFiles(absolute, kind);
-        else if (info.isFile())
+            why = kind == LoadKind::Images
+                ? QCoreApplication::translate("TFormStrandsight", "the folder holds no image file")
+                : QCoreApplication::translate("TFormStrandsight", "the folder holds no track file");
+        } else if (info.isFile()) {
             found << absolute;
+        } else {
+            why = info.exists() || info.isSymLink()
+                ? QCoreApplication::translate("TFormStrandsight", "it is not a regular file")
+                : QCoreApplication::translate("TFormStrandsight", "it does not exist");
+        }
         if (found.isEmpty()) {
             missing = absolute;
+            if (reason)
+                *reason = why;
             files.clear();
             return false;
         }

@@ -16,8 +16,10 @@ QString LoadDialogFilter(LoadKind kind);
 // Expands paths into files, in name order, without repeats. A file is taken
 // whatever its name, as one typed into the dialog would be. False when a path
 // does not exist, is neither a file nor a folder, or is a folder holding no
-// matching file; missing then names the first such path (absolute).
-bool ExpandLoadPaths(const QStringList &paths, LoadKind kind, QStringList &files, QString &missing);
+// matching file; missing then names the first such path (absolute), and
+// reason (if given) says which of these it is, in the words of a message.
+bool ExpandLoadPaths(const QStringList &paths, LoadKind kind, QStringList &files, QString &missing,
+                     QString *reason = nullptr);
 
 // What a drop of these local paths loads: image files or one folder of images,
 // or .txt files or one folder of them. False for anything else (several

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "model/tracksetwriter.h"
 #include "model/tracktypes.h"
 #include "review/loadselection.h"
 
@@ -11,9 +10,14 @@
 #include <vector>
 
 class QListWidget;
+class TaskControl;
 class TaskRunner;
 class TFormStrandsightForm;
 class TFormTrackView;
+struct PendingSave;
+struct SaveResult;
+struct TrackLoad;
+enum class TaskOutcome;
 
 // The main window: loads images and track sets (through its dialogs, from the
 // command line or dropped on either window), lists the tracks of each kind,
@@ -34,9 +38,13 @@ public:
     TaskRunner *Tasks() const { return tasks; }
 
     // What the load slots do once their file dialog has been answered; files
-    // in any order (they are sorted by name here). False when nothing changed
-    // (a file could not be read, the load was cancelled or refused).
-    bool LoadTrackSet(const QStringList &files, bool error);
+    // in any order (they are sorted by name here). A track set loads behind
+    // the windows, as a task of Tasks(): this returns at once, and done (if
+    // given) runs once the load has ended, with false when nothing changed (a
+    // file could not be read, the set does not fit in memory, or the user
+    // cancelled; a message has said why, but for a cancel).
+    void LoadTrackSet(const QStringList &files, bool error,
+                      std::function<void(bool loaded)> done = {});
     // Queues opening an image sequence on Tasks() and returns at once; done,
     // if given, is called at the end with whether the sequence shown was
     // replaced (false when the load was cancelled or refused).
@@ -45,16 +53,11 @@ public:
     // Loads what the command line names, as the load buttons would, images
     // first. Paths are files or folders; a kind with a path that does not
     // exist or holds no matching file is not loaded, and the path is named in
-    // the usual load-failure message. An empty list leaves its kind alone.
+    // the usual load-failure message with the reason. An empty list leaves
+    // its kind alone. The track sets load behind the windows, one after the
+    // other: this returns before they have.
     void OpenPaths(const QStringList &images, const QStringList &nonError,
                    const QStringList &error);
-
-    // What a save does for one kind once directory and base filename are
-    // known: one file per loaded image, all or nothing. On failure returns
-    // false and tells which file failed and why; no file was replaced then.
-    bool WriteTrackSet(const QString &directory, const QString &base,
-                       const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
-                       TrackSetWriter::Failure &failure) const;
 
 protected:
     // Drops of image or track files on either window.
@@ -89,15 +92,20 @@ private:
     void ConnectForm();
     void ConnectViewWindow();
 
-    // Loading. A track set is read into a scratch table (LoadTrackFiles runs
-    // the dialog, ReadTrackFiles the files) and replaces the registry's table
-    // of its kind (ReplaceTracks) only once every file has been read.
+    // Loading. A track set is read, its markers made and its list entries
+    // prepared aside (TrackLoad); the registry, the markers, the list and the
+    // picks of its kind are replaced together at the end (ReplaceTracks), so
+    // a load that fails or is cancelled at any stage changes nothing.
     bool ChooseLoadFiles(const QString &filter, QStringList &files);
-    bool LoadTrackFiles(TrackTable &table);
-    bool ReadTrackFiles(QStringList files, TrackTable &table);
-    void ReplaceTracks(TrackTable &loaded, bool error);
+    void LoadTracksChosen(bool error);
+    bool MakeMarkers(TrackLoad &load, TaskControl &control);
+    void ReplaceTracks(TrackLoad &load);
+    void ReportFailedLoad(const TrackLoad &load, TaskOutcome outcome, const QString &failure);
     // Fills list with labels already in the list's own order.
     void FillIdList(QListWidget *list, const QStringList &labels);
+    // Tracks the images cannot show (files beyond the last image, points
+    // outside the slices), of either kind or both, told in one message.
+    void WarnTracksOutsideImages(bool corr, bool err);
     // The image sequence: what could not be shown of it is named in one
     // message when the first pass over its slices ends.
     void ConnectImageLoading();
@@ -108,20 +116,28 @@ private:
     void AcceptFileDrops(QWidget *window);
     void LoadDrop(QWidget *window, LoadKind kind, const QStringList &files);
 
-    // Saving.
+    // Saving: each kind's prompts run on the GUI thread (SaveNextKind), then
+    // its set is written as a task (WriteKind); the next kind's prompts follow
+    // when it has ended.
     void SaveSelection(bool invert);
     void SplitPickedIds(std::vector<unsigned int> &norms, std::vector<unsigned int> &errs) const;
-    bool SaveTracks(const std::vector<unsigned int> &ids, const TrackTable &table, bool error,
-                    bool invert);
+    void SaveNextKind(const std::shared_ptr<PendingSave> &save);
+    void WriteKind(const std::shared_ptr<PendingSave> &save);
+    void SaveEnded(const std::shared_ptr<PendingSave> &save, const SaveResult &result,
+                   TaskOutcome outcome, const QString &error);
     bool ChooseSaveDirectory(bool error, QString &directory);
-    bool PromptBaseFilename(QString &base);
-    bool WouldOverwrite(const QString &directory, const QStringList &names) const;
+    bool PromptBaseFilename(bool error, QString &base);
+    bool ConfirmOverwrite();
     void ShowHint(const QString &text);
 
     TFormStrandsightForm *form;
     std::unique_ptr<TFormTrackView> viewWindow;
     TaskRunner *tasks;
     QString workingDirectory;
+    // How many files the loaded set of each kind had: a track's image is the
+    // position of its file, so more files than images leave tracks unseen.
+    int corrFiles = 0;
+    int errFiles = 0;
     // The drop being dragged over a window, read once when it enters.
     bool dropLoadable = false;
     LoadKind dropKind = LoadKind::Images;

@@ -84,6 +84,8 @@ void TFormStrandsight::LoadImageFiles(const QStringList &files,
                                     "The images were not loaded."));
                 else
                     loaded = true;
+                if (loaded)
+                    WarnTracksOutsideImages(true, true);
             } else if (outcome == TaskOutcome::OutOfMemory) {
                 ShowErrorBox(this,
                              tr("There was not enough memory to open the images. "

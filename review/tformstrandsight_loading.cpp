@@ -1,13 +1,14 @@
 #include "review/tformstrandsight.h"
 
 #include "dialogs/informationbox.h"
+#include "model/errorfiber.h"
 #include "model/freedmemory.h"
-#include "model/trackfile.h"
-#include "model/tracksetreader.h"
+#include "model/normalfiber.h"
 #include "review/idlistitem.h"
 #include "review/tformstrandsightform.h"
-#include "stack/imagesequence.h"
+#include "review/trackload.h"
 #include "stack/sliceloader.h"
+#include "tasks/taskrunner.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 
@@ -19,115 +20,52 @@
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QLocale>
-#include <QMessageBox>
-#include <QProgressDialog>
-#include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
+#include <QThreadPool>
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// The progress of one load, over the review window. It appears only once the
-// load has taken half a second, and cancelling it makes the load change nothing.
-class LoadProgress
+// A GUI-thread step of a load does this much at a time, so that the windows
+// keep responding and Cancel acts between steps.
+const int kSliceMs = 10;
+
+QString Tr(const char *text) { return QCoreApplication::translate("TFormStrandsight", text); }
+
+// Why a file of a set cannot be read, for a reader that did not say: a
+// missing file, another kind of file, a file the user may not read.
+QString WhyUnreadable(const QString &path)
 {
-public:
-    LoadProgress(QWidget *window, const QString &what, int total)
-        : dialog(window)
-        , what(what)
-        , total(total)
-    {
-        dialog.setObjectName(QStringLiteral("loadProgress"));
-        // Application modal: the view window must not start a track or step
-        // images while a load is about to replace what they work on.
-        dialog.setWindowModality(Qt::ApplicationModal);
-        dialog.setMinimumDuration(500);
-        // Without auto-reset the last step cannot clear a cancellation made
-        // while it ran, and the dialog stays until the load is done.
-        dialog.setAutoReset(false);
-        dialog.setAutoClose(false);
-        dialog.setRange(0, total);
-        Update(0);
-        // Whatever is already waiting (a Cancel, a repaint) is handled
-        // before the first file is looked at. User input waits, so nothing
-        // can start another load here.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-
-    // Keeps the windows responding while work runs on other threads, until
-    // finished() or the user cancels (then false). The event loop is woken
-    // at least every kWakeMs, so Cancel acts within a fraction of a second.
-    // Until the dialog shows, user input waits, so nothing can start another
-    // load here; once shown it is modal and takes the input itself.
-    bool WaitUntil(const std::function<bool()> &finished, const std::function<int()> &done)
-    {
-        QTimer wake;
-        wake.start(kWakeMs);
-        while (!finished()) {
-            if (dialog.wasCanceled())
-                return false;
-            Update(done());
-            QCoreApplication::processEvents(
-                (dialog.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents)
-                | QEventLoop::WaitForMoreEvents);
-        }
-        return !dialog.wasCanceled();
-    }
-
-private:
-    static constexpr int kWakeMs = 20;
-
-    // Shows done files finished.
-    void Update(int done)
-    {
-        // Repainting the dialog for every one of hundreds of quick files would
-        // cost more than the files themselves: ten updates a second suffice.
-        if (done > 0 && done < total && sinceUpdate.isValid() && sinceUpdate.elapsed() < 100)
-            return;
-        sinceUpdate.start();
-        if (done < total)
-            dialog.setLabelText(
-                QCoreApplication::translate("TFormStrandsight", "Loading %1: file %2 of %3")
-                    .arg(what)
-                    .arg(done + 1)
-                    .arg(total));
-        dialog.setValue(done);
-    }
-
-    QProgressDialog dialog;
-    QString what;
-    int total;
-    QElapsedTimer sinceUpdate;
-};
-
-// The order of a sorted list widget (plain character-code comparison of the
-// texts) for decimal ids, by a numeric key instead of string comparisons: the
-// digits padded with zeros to ten places, a shorter text first on a tie
-// ("1" < "10" < "100" < "11").
-quint64 ListTextKey(const QString &label)
-{
-    const quint64 value = label.toULongLong();
-    const int digits = static_cast<int>(label.size());
-    quint64 padded = value;
-    for (int d = digits; d < 10; ++d)
-        padded *= 10;
-    return padded * 16 + static_cast<quint64>(digits);
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status;
+    if (::stat(name.constData(), &status) != 0)
+        return qt_error_string(errno);
+    if (!S_ISREG(status.st_mode))
+        return Tr("it is not a regular file");
+    const int file = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0)
+        return qt_error_string(errno);
+    ::close(file);
+    return {};
 }
 
-void SortAsListText(QStringList &labels)
+// Frees a table on a helper: hundreds of thousands of tracks take a good part
+// of a second to free.
+void FreeAside(TrackTable &table)
 {
-    std::vector<std::pair<quint64, qsizetype>> keys;
-    keys.reserve(static_cast<size_t>(labels.size()));
-    for (qsizetype i = 0; i < labels.size(); ++i)
-        keys.emplace_back(ListTextKey(labels[i]), i);
-    std::sort(keys.begin(), keys.end());
-    QStringList sorted;
-    sorted.reserve(labels.size());
-    for (const auto &key : keys)
-        sorted << std::move(labels[key.second]);
-    labels = std::move(sorted);
+    if (table.empty())
+        return;
+    auto aside = std::make_shared<TrackTable>();
+    aside->swap(table);
+    QThreadPool::globalInstance()->start([aside]() mutable {
+        aside.reset();
+        ReturnFreedMemory();
+    });
 }
 
 } // namespace
@@ -146,105 +84,135 @@ bool TFormStrandsight::ChooseLoadFiles(const QString &filter, QStringList &files
     return true;
 }
 
-void TFormStrandsight::LoadCorr()
-{
-    TrackTable loaded;
-    if (LoadTrackFiles(loaded))
-        ReplaceTracks(loaded, false);
-}
+void TFormStrandsight::LoadCorr() { LoadTracksChosen(false); }
 
-void TFormStrandsight::LoadErr()
-{
-    TrackTable loaded;
-    if (LoadTrackFiles(loaded))
-        ReplaceTracks(loaded, true);
-}
+void TFormStrandsight::LoadErr() { LoadTracksChosen(true); }
 
-bool TFormStrandsight::LoadTrackFiles(TrackTable &table)
+void TFormStrandsight::LoadTracksChosen(bool error)
 {
     QStringList files;
-    return ChooseLoadFiles(LoadDialogFilter(LoadKind::Tracks), files)
-        && ReadTrackFiles(files, table);
+    if (ChooseLoadFiles(LoadDialogFilter(LoadKind::Tracks), files))
+        LoadTrackSet(files, error);
 }
 
-bool TFormStrandsight::LoadTrackSet(const QStringList &files, bool error)
+// Reading and preparing run on helpers, the markers are made on the GUI
+// thread a few at a time, and only the last step touches what the user sees.
+void TFormStrandsight::LoadTrackSet(const QStringList &files, bool error,
+                                    std::function<void(bool loaded)> done)
 {
-    TrackTable loaded;
-    if (!ReadTrackFiles(files, loaded))
+    auto load = std::make_shared<TrackLoad>(files, error);
+
+    Task task(QStringLiteral("loadProgress"));
+    task.Then([load](TaskControl &control) { load->Read(control); })
+        .Then([load](TaskControl &control) { load->Prepare(control); })
+        .ThenOnGui([this, load](TaskControl &control) { return MakeMarkers(*load, control); })
+        .ThenOnGui([this, load](TaskControl &) {
+            if (!load->stopped)
+                ReplaceTracks(*load);
+            return false;
+        })
+        .Finally([this, load, done = std::move(done)](TaskOutcome outcome, const QString &failure) {
+            // Markers of a load that did not end in place, deleted here on
+            // the GUI thread, and the table that was replaced.
+            qDeleteAll(load->normals);
+            load->normals.clear();
+            qDeleteAll(load->errors);
+            load->errors.clear();
+            FreeAside(load->table);
+            if (load->replaced)
+                WarnTracksOutsideImages(!load->error, load->error);
+            else
+                ReportFailedLoad(*load, outcome, failure);
+            if (done)
+                done(load->replaced);
+        });
+    tasks->Run(std::move(task));
+}
+
+bool TFormStrandsight::MakeMarkers(TrackLoad &load, TaskControl &control)
+{
+    if (load.stopped)
         return false;
-    ReplaceTracks(loaded, error);
-    return true;
-}
-
-// Reads the set into table: the registry is only touched once every file has
-// been read, so a file that cannot be opened, or a cancel, leaves the tracks of
-// the earlier load complete. The files are read on helper threads while the
-// windows keep responding; a path that is not a regular file is refused
-// before anything is read.
-bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable &table)
-{
-    files.sort(Qt::CaseSensitive);
-    TrackSetReader reader(files);
-    if (reader.Start()) {
-        LoadProgress progress(this, tr("track files"), static_cast<int>(files.size()));
-        if (!progress.WaitUntil([&reader] { return reader.IsFinished(); },
-                                [&reader] { return reader.FilesRead(); }))
-            return false; // the reader's helpers stop and clean up on their own
+    const TrackScene *scene = viewWindow->scene;
+    QElapsedTimer slice;
+    slice.start();
+    try {
+        while (load.next != load.table.cend()) {
+            const auto &[id, points] = *load.next;
+            const QColor &colour = load.colors.at(id);
+            if (load.error)
+                load.errors.push_back(scene->MakeErrorFiber(id, points, colour));
+            else
+                load.normals.push_back(scene->MakeNormalFiber(id, points, colour));
+            ++load.next;
+            if (++load.made % 64 == 0 && slice.elapsed() >= kSliceMs)
+                break;
+        }
+    } catch (const std::bad_alloc &) {
+        load.Release();
+        throw;
     }
-    const TrackSetRead read = reader.Result();
-    if (read.outcome == TrackSetRead::Unreadable)
-        ShowErrorBox(this, tr("Could not load \"%1\".").arg(files[read.file]));
-    if (read.outcome == TrackSetRead::NoRecords)
-        ShowErrorBox(
-            this,
-            tr("%1: no track record could be read").arg(QFileInfo(files[read.file]).fileName()));
-    if (read.outcome == TrackSetRead::OutOfMemory)
-        ShowErrorBox(this,
-                     tr("The track files do not fit in memory; the tracks loaded before are "
-                        "kept."));
-    if (read.outcome != TrackSetRead::Complete)
-        return false;
-    table = reader.TakeTable();
-    return true;
+    control.SetDone(load.made);
+    if (load.next != load.table.cend())
+        return true;
+    control.SetStage(tr("Loading %1: filling the list").arg(load.kind));
+    return false;
 }
 
-void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
+// Everything of the kind at once: the registry, its colours, the picks, the
+// markers and the list.
+void TFormStrandsight::ReplaceTracks(TrackLoad &load)
 {
+    const bool error = load.error;
     TrackTable &tracks = error ? viewWindow->errTracks : viewWindow->corrTracks;
-    tracks.swap(loaded);
-    if (error)
-        DeleteErrPicks();
-    else
-        DeleteCorrPicks();
-    // For hundreds of thousands of tracks the list's labels and the markers
-    // each take a good part of the load: the labels are made on a helper
-    // thread meanwhile (it only reads the table, as the markers do).
-    const TFormTrackView *view = viewWindow.get();
-    QFuture<QStringList> labels = QtConcurrent::run([view, &tracks] {
-        QStringList made;
-        view->AppendIdLabels(tracks, made);
-        // The list keeps its entries in text order (10 before 9), but
-        // inserting a batch into a sorted list costs time quadratic in its
-        // size: the labels go in already in that order with sorting off,
-        // which leaves nothing to move.
-        SortAsListText(made);
-        return made;
-    });
+    tracks.swap(load.table);
+    // An empty set keeps the colours of the tracks it replaced.
+    if (!tracks.empty())
+        (error ? viewWindow->errColors : viewWindow->corrColors).swap(load.colors);
     if (error) {
-        viewWindow->scene->DeleteErrorFibers();
-        viewWindow->AssignTrackColors(tracks, viewWindow->errColors);
-        viewWindow->CreateErrorFibers();
+        DeleteErrPicks();
+        viewWindow->scene->ReplaceErrorFibers(std::exchange(load.errors, {}));
+        errFiles = static_cast<int>(load.files.size());
     } else {
-        viewWindow->scene->DeleteNormalFibers();
-        viewWindow->AssignTrackColors(tracks, viewWindow->corrColors);
-        viewWindow->CreateNormalFibers();
+        DeleteCorrPicks();
+        viewWindow->scene->ReplaceNormalFibers(std::exchange(load.normals, {}));
+        corrFiles = static_cast<int>(load.files.size());
     }
-    FillIdList(error ? form->lwErr : form->lwCorr, labels.result());
-    // The old set and, once the future lets them go, the labels are gone:
-    // their memory goes back.
-    labels = QFuture<QStringList>();
-    ReturnFreedMemory();
+    FillIdList(error ? form->lwErr : form->lwCorr, load.labels);
+    load.replaced = true;
     viewWindow->NotifyTracksReplaced(error);
+}
+
+void TFormStrandsight::ReportFailedLoad(const TrackLoad &load, TaskOutcome outcome,
+                                        const QString &failure)
+{
+    if (outcome == TaskOutcome::Cancelled)
+        return;
+    const QLocale locale;
+    if (outcome == TaskOutcome::OutOfMemory || load.read.outcome == TrackSetRead::OutOfMemory) {
+        ShowErrorBox(this,
+                     tr("Not enough memory to load the %1. Nothing was changed.").arg(load.kind));
+    } else if (outcome == TaskOutcome::Failed) {
+        ShowErrorBox(this, tr("Could not load the %1: %2").arg(load.kind, failure));
+    } else if (load.refused) {
+        ShowErrorBox(this,
+                     tr("Not enough memory to load the %1: %2 tracks with %3 points need about "
+                        "%4 of memory, but only %5 is available. Nothing was changed.")
+                         .arg(load.kind, locale.toString(load.tracks), locale.toString(load.points),
+                              locale.formattedDataSize(load.needed),
+                              locale.formattedDataSize(load.available)));
+    } else if (load.read.outcome == TrackSetRead::Unreadable
+               || load.read.outcome == TrackSetRead::NoRecords) {
+        const QString path = load.files.value(load.read.file);
+        QString reason = load.read.reason;
+        if (load.read.outcome == TrackSetRead::NoRecords)
+            reason = tr("no track record could be read");
+        else if (reason.isEmpty())
+            reason = WhyUnreadable(path);
+        ShowErrorBox(this,
+                     reason.isEmpty() ? tr("Could not load \"%1\".").arg(path)
+                                      : tr("Could not load \"%1\": %2").arg(path, reason));
+    }
 }
 
 void TFormStrandsight::FillIdList(QListWidget *list, const QStringList &labels)
@@ -266,4 +234,48 @@ void TFormStrandsight::FillIdList(QListWidget *list, const QStringList &labels)
     }
     list->setUpdatesEnabled(true);
     list->setSortingEnabled(true);
+}
+
+void TFormStrandsight::WarnTracksOutsideImages(bool corr, bool err)
+{
+    const TrackScene *scene = viewWindow->scene;
+    const int images = scene->ImageCount();
+    if (images == 0)
+        return;
+    const QSize size = scene->ImageLoader()->SequenceSize();
+    QStringList lines;
+    for (const bool error : { false, true }) {
+        if (!(error ? err : corr))
+            continue;
+        const QString kind = error ? tr("Error tracks") : tr("Non-error tracks");
+        const int files = error ? errFiles : corrFiles;
+        if (files > images) {
+            const QString count = images == 1
+                ? tr("%1 track files for 1 image").arg(files)
+                : tr("%1 track files for %2 images").arg(files).arg(images);
+            const QString unseen = files == images + 1
+                ? tr("the tracks of image %1 are not shown").arg(files)
+                : tr("the tracks of images %1 to %2 are not shown").arg(images + 1).arg(files);
+            lines << QStringLiteral("%1: %2: %3.").arg(kind, count, unseen);
+        }
+        if (size.isEmpty())
+            continue;
+        qint64 outside = 0;
+        for (const auto &track : error ? viewWindow->errTracks : viewWindow->corrTracks) {
+            for (const auto &[image, p] : track.second) {
+                if (image >= static_cast<unsigned int>(images))
+                    break;
+                if (p.x < 0 || p.y < 0 || p.x > size.width() || p.y > size.height())
+                    ++outside;
+            }
+        }
+        if (outside > 0) {
+            const QString where = tr("the images (%1 x %2)").arg(size.width()).arg(size.height());
+            lines << (outside == 1 ? tr("%1: 1 point lies outside %2.").arg(kind, where)
+                                   : tr("%1: %2 points lie outside %3.")
+                                         .arg(kind, QString::number(outside), where));
+        }
+    }
+    if (!lines.isEmpty())
+        ShowInformationBox(this, lines.join(QLatin1Char('\n')));
 }

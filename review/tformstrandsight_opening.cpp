@@ -24,10 +24,17 @@ void TFormStrandsight::OpenPaths(const QStringList &images, const QStringList &n
         });
         return;
     }
+    // The error tracks are looked for once the non-error tracks have loaded,
+    // so that the messages of the two come in the order of their loads.
+    const auto loadError = [this, error] {
+        QStringList errorFiles;
+        if (!error.isEmpty() && ExpandOrReport(error, LoadKind::Tracks, errorFiles))
+            LoadTrackSet(errorFiles, true);
+    };
     if (!nonError.isEmpty() && ExpandOrReport(nonError, LoadKind::Tracks, files))
-        LoadTrackSet(files, false);
-    if (!error.isEmpty() && ExpandOrReport(error, LoadKind::Tracks, files))
-        LoadTrackSet(files, true);
+        LoadTrackSet(files, false, [loadError](bool) { loadError(); });
+    else
+        loadError();
 }
 
 // One missing file stops the whole kind, as in the dialogs: loading the rest
@@ -35,9 +42,10 @@ void TFormStrandsight::OpenPaths(const QStringList &images, const QStringList &n
 bool TFormStrandsight::ExpandOrReport(const QStringList &paths, LoadKind kind, QStringList &files)
 {
     QString missing;
-    if (ExpandLoadPaths(paths, kind, files, missing))
+    QString reason;
+    if (ExpandLoadPaths(paths, kind, files, missing, &reason))
         return true;
-    ShowErrorBox(this, tr("Could not load \"%1\".").arg(missing));
+    ShowErrorBox(this, tr("Could not load \"%1\": %2").arg(missing, reason));
     return false;
 }
 

@@ -4,19 +4,43 @@
 #include "dialogs/informationbox.h"
 #include "dialogs/overwriteconfirmdialog.h"
 #include "model/trackfile.h"
-#include "model/trackset.h"
 #include "model/tracksetwriter.h"
 #include "review/tformstrandsightform.h"
+#include "tasks/taskrunner.h"
 #include "view/tformtrackview.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
-#include <QSet>
+#include <QStatusBar>
 #include <algorithm>
+#include <deque>
+#include <utility>
+
+// One press of "Picks" or "Inverse": the kinds still to be saved, and the
+// kind being saved with what its prompts were answered.
+struct PendingSave
+{
+    bool invert = false;
+    std::deque<std::pair<bool, std::vector<unsigned int>>> kinds; // error, picked ids
+    bool first = true;
+
+    bool error = false;
+    std::vector<unsigned int> ids;
+    QString directory;
+    QStringList paths;
+    // Files of the set that were there when the user agreed to replace them.
+    QStringList agreed;
+};
+
+// How the writing of one kind's set ended, filled on the helper that wrote it.
+struct SaveResult
+{
+    bool written = false;
+    TrackSetWriter::Failure failure;
+};
 
 void TFormStrandsight::Save() { SaveSelection(false); }
 
@@ -38,15 +62,18 @@ void TFormStrandsight::SaveSelection(bool invert)
         return;
     }
 
+    auto save = std::make_shared<PendingSave>();
+    save->invert = invert;
     std::vector<unsigned int> norms;
     std::vector<unsigned int> errs;
     SplitPickedIds(norms, errs);
     // Each kind is saved on its own: a failure or cancel in the first does not
-    // stop the second.
+    // stop the second, but for a cancel of the very first prompt.
     if (!norms.empty())
-        SaveTracks(norms, viewWindow->corrTracks, false, invert);
+        save->kinds.emplace_back(false, std::move(norms));
     if (!errs.empty())
-        SaveTracks(errs, viewWindow->errTracks, true, invert);
+        save->kinds.emplace_back(true, std::move(errs));
+    SaveNextKind(save);
 }
 
 void TFormStrandsight::SplitPickedIds(std::vector<unsigned int> &norms,
@@ -63,29 +90,114 @@ void TFormStrandsight::SplitPickedIds(std::vector<unsigned int> &norms,
     std::sort(errs.begin(), errs.end());
 }
 
-bool TFormStrandsight::SaveTracks(const std::vector<unsigned int> &ids, const TrackTable &table,
-                                  bool error, bool invert)
+void TFormStrandsight::SaveNextKind(const std::shared_ptr<PendingSave> &save)
 {
-    QString directory;
-    if (!ChooseSaveDirectory(error, directory))
-        return true;
-    QString base;
-    if (!PromptBaseFilename(base))
-        return true;
-    const QStringList names = SaveFileNames(base, viewWindow->ImageCount());
-    if (WouldOverwrite(directory, names)) {
-        OverwriteConfirmDialog confirm(this);
-        if (confirm.exec() != QDialog::Accepted)
-            return true;
+    while (!save->kinds.empty()) {
+        const bool first = std::exchange(save->first, false);
+        save->error = save->kinds.front().first;
+        save->ids = std::move(save->kinds.front().second);
+        save->kinds.pop_front();
+        if (!ChooseSaveDirectory(save->error, save->directory)) {
+            if (first)
+                return;
+            continue;
+        }
+        QString base;
+        if (!PromptBaseFilename(save->error, base))
+            continue;
+        save->paths.clear();
+        for (const QString &name : SaveFileNames(base, viewWindow->ImageCount()))
+            save->paths << QDir(save->directory).filePath(name);
+        save->agreed = TrackSetWriter::ExistingNames(save->paths);
+        if (!save->agreed.isEmpty() && !ConfirmOverwrite())
+            continue;
+        WriteKind(save);
+        return;
     }
-    TrackSetWriter::Failure failure;
-    if (WriteTrackSet(directory, base, ids, table, invert, failure))
-        return true;
-    // The system's reason too: "No space left on device" tells the user what
-    // to do, and that none of the set was replaced.
-    QMessageBox::critical(this, tr("Error"),
-                          tr("Failed to create file \"%1\": %2").arg(failure.name, failure.reason));
-    return false;
+}
+
+// The files are written on a helper; the kind's message, and the next kind's
+// prompts, come when it has ended.
+void TFormStrandsight::WriteKind(const std::shared_ptr<PendingSave> &save)
+{
+    auto result = std::make_shared<SaveResult>();
+    // The registry is only replaced by loads, which wait behind this task.
+    const TrackTable *table = save->error ? &viewWindow->errTracks : &viewWindow->corrTracks;
+    const QString writing = save->error ? tr("Saving error tracks: file %1 of %2")
+                                        : tr("Saving non-error tracks: file %1 of %2");
+    const QString replacing = save->error ? tr("Saving error tracks: replacing file %1 of %2")
+                                          : tr("Saving non-error tracks: replacing file %1 of %2");
+    const QString waiting = tr("Waiting for another save into \"%1\" to end").arg(save->directory);
+
+    Task task(QStringLiteral("saveProgress"));
+    task.Then([save, result, table, writing, replacing, waiting](TaskControl &control) {
+            const int count = static_cast<int>(save->paths.size());
+            TrackSetWriter writer(save->paths);
+            writer.ExpectExisting(save->agreed);
+            writer.SetProgress([&control, stage = -1, count, writing, replacing,
+                                waiting](TrackSetWriter::Stage now, int done) mutable {
+                if (static_cast<int>(now) != stage) {
+                    stage = static_cast<int>(now);
+                    if (now == TrackSetWriter::Stage::Waiting)
+                        control.SetStage(waiting);
+                    else
+                        control.SetStage(
+                            now == TrackSetWriter::Stage::Writing ? writing : replacing, count);
+                }
+                control.SetDone(done);
+                return !control.Cancelled();
+            });
+            const std::vector<unsigned int> &ids = save->ids;
+            const bool invert = save->invert;
+            result->written = writer.Write([&ids, table, invert](FILE *file, int image) {
+                return WriteTrackRecords(file, ids, *table, static_cast<unsigned int>(image),
+                                         invert);
+            });
+            result->failure = writer.LastFailure();
+        })
+        .Finally([this, save, result](TaskOutcome outcome, const QString &failure) {
+            SaveEnded(save, *result, outcome, failure);
+        });
+    tasks->Run(std::move(task));
+}
+
+void TFormStrandsight::SaveEnded(const std::shared_ptr<PendingSave> &save, const SaveResult &result,
+                                 TaskOutcome outcome, const QString &error)
+{
+    const TrackSetWriter::Failure &failure = result.failure;
+    const QString kind = save->error ? tr("error tracks") : tr("non-error tracks");
+    if (outcome == TaskOutcome::OutOfMemory) {
+        ShowErrorBox(this, tr("Not enough memory to save the %1. No file was changed.").arg(kind));
+    } else if (outcome == TaskOutcome::Failed) {
+        ShowErrorBox(this, tr("The %1 could not be saved: %2").arg(kind, error));
+    } else if (result.written) {
+        const int count = static_cast<int>(save->paths.size());
+        viewWindow->statusBar()->showMessage(
+            count == 1 ? tr("Saved 1 file to %1").arg(save->directory)
+                       : tr("Saved %1 files to %2").arg(count).arg(save->directory));
+    } else if (!failure.appeared.isEmpty()) {
+        // Another save put files there after the user was asked: ask again,
+        // about what is there now.
+        if (ConfirmOverwrite()) {
+            save->agreed = TrackSetWriter::ExistingNames(save->paths);
+            WriteKind(save);
+            return;
+        }
+    } else if (failure.cancelled || outcome == TaskOutcome::Cancelled) {
+        // Cancel in the progress window stops the whole save.
+        return;
+    } else {
+        // The system's reason too: "No space left on device" tells the user
+        // what to do.
+        QString text = tr("Failed to create file \"%1\": %2").arg(failure.name, failure.reason);
+        if (!failure.stillNew.isEmpty())
+            text += QLatin1Char('\n')
+                + tr("These files could not be put back and hold the new tracks; the other files "
+                     "are as they were: %1")
+                      .arg(failure.stillNew.join(QStringLiteral(", ")));
+        ShowErrorBox(this, text);
+    }
+    SaveNextKind(save);
 }
 
 bool TFormStrandsight::ChooseSaveDirectory(bool error, QString &directory)
@@ -97,14 +209,19 @@ bool TFormStrandsight::ChooseSaveDirectory(bool error, QString &directory)
     dialog.setDirectory(workingDirectory);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    directory = dialog.directory().absolutePath();
+    // The folder the user chose: one typed into the dialog's line, or a
+    // subfolder selected and accepted, is not the folder the dialog shows.
+    const QStringList selected = dialog.selectedFiles();
+    directory = selected.isEmpty() ? dialog.directory().absolutePath()
+                                   : QFileInfo(selected.first()).absoluteFilePath();
     return true;
 }
 
-bool TFormStrandsight::PromptBaseFilename(QString &base)
+bool TFormStrandsight::PromptBaseFilename(bool error, QString &base)
 {
     // One dialog for the whole loop, so a second run shows what the user typed.
     BaseFilenameDialog dialog(this);
+    dialog.Describe(error ? tr("error tracks") : tr("non-error tracks"), viewWindow->ImageCount());
     while (dialog.exec() == QDialog::Accepted) {
         base = dialog.nameEdit->text();
         if (!base.isEmpty())
@@ -114,22 +231,10 @@ bool TFormStrandsight::PromptBaseFilename(QString &base)
     return false;
 }
 
-bool TFormStrandsight::WouldOverwrite(const QString &directory, const QStringList &names) const
+bool TFormStrandsight::ConfirmOverwrite()
 {
-    // Case-sensitive on purpose: Picks03.txt is not picks03.txt on the file
-    // systems this program writes to.
-    const QSet<QString> targets(names.begin(), names.end());
-    const QStringList entries = QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    return std::any_of(entries.begin(), entries.end(),
-                       [&targets](const QString &entry) { return targets.contains(entry); });
-}
-
-bool TFormStrandsight::WriteTrackSet(const QString &directory, const QString &base,
-                                     const std::vector<unsigned int> &ids, const TrackTable &table,
-                                     bool invert, TrackSetWriter::Failure &failure) const
-{
-    return ::WriteTrackSet(directory, base, viewWindow->ImageCount(), ids, table, invert,
-                           failure);
+    OverwriteConfirmDialog confirm(this);
+    return confirm.exec() == QDialog::Accepted;
 }
 
 // Rich text, so the hints' underlined <u>do</u> shows as such.

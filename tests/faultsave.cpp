@@ -1,20 +1,25 @@
 // A save for tools/fault-check.sh to kill: writes one set of track files
 // through the program's own set writer, as saving picked tracks does.
 //
-//   faultsave DIR BASE FILES TRACKS VARIANT
+//   faultsave DIR BASE FILES TRACKS VARIANT [fail-rename]
 //
 // Every track has a point on every image; VARIANT moves the points, so that
-// saves of different variants differ in every file. Exit code 0 when the set
-// was written, 1 with the reason on stderr when not, 2 for bad arguments.
+// saves of different variants differ in every file. With fail-rename, the
+// rename of the middle file fails (its temporary file is removed just before),
+// after the files before it have been replaced. Exit code 0 when the set was
+// written, 1 with the reason on stderr when not, 2 for bad arguments.
 #include "model/trackfile.h"
-#include "model/trackset.h"
+#include "model/tracksetwriter.h"
 
+#include <QDir>
+#include <QFile>
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: faultsave DIR BASE FILES TRACKS VARIANT\n");
+    const bool failRename = argc == 7 && QByteArray(argv[6]) == "fail-rename";
+    if (argc != 6 && !failRename) {
+        std::fprintf(stderr, "usage: faultsave DIR BASE FILES TRACKS VARIANT [fail-rename]\n");
         return 2;
     }
     const QString directory = QString::fromLocal8Bit(argv[1]);
@@ -33,8 +38,31 @@ int main(int argc, char *argv[])
                                 TrackPoint { static_cast<float>(id % 2048) + 0.25f * variant,
                                              static_cast<float>(image + variant) });
     }
-    TrackSetWriter::Failure failure;
-    if (!WriteTrackSet(directory, base, files, {}, table, true, failure)) {
+    const QDir folder(directory);
+    const QStringList names = SaveFileNames(base, files);
+    QStringList paths;
+    for (const QString &name : names)
+        paths << folder.filePath(name);
+    TrackSetWriter writer(paths);
+    if (failRename) {
+        const int victim = files / 2;
+        writer.SetProgress([&folder, &names, victim](TrackSetWriter::Stage stage, int done) {
+            if (stage == TrackSetWriter::Stage::Replacing && done == victim) {
+                const QStringList temporaries = folder.entryList(
+                    { QLatin1Char('.') + names[victim] + QStringLiteral(".strandsight-*") },
+                    QDir::Files | QDir::Hidden);
+                for (const QString &temporary : temporaries) {
+                    if (!temporary.endsWith(QLatin1String(".old")))
+                        QFile::remove(folder.filePath(temporary));
+                }
+            }
+            return true;
+        });
+    }
+    if (!writer.Write([&](FILE *file, int image) {
+            return WriteTrackRecords(file, {}, table, static_cast<unsigned int>(image), true);
+        })) {
+        const TrackSetWriter::Failure &failure = writer.LastFailure();
         std::fprintf(stderr, "faultsave: %s: %s\n", qPrintable(failure.name),
                      qPrintable(failure.reason));
         return 1;

@@ -2,6 +2,7 @@
 
 #include "dialogs/basefilenamedialog.h"
 #include "review/tformstrandsight.h"
+#include "tasks/taskrunner.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -257,6 +258,20 @@ std::function<void(QWidget *)> SubmitBase(const QString &base)
         dialog->nameEdit->setText(base);
         dialog->submitButton->click();
     };
+}
+
+bool LoadTracksAndWait(TFormStrandsight *window, const QStringList &files, bool error,
+                       int timeoutMs)
+{
+    // Shared: the load may end after a test that gave up waiting.
+    auto ended = std::make_shared<int>(-1);
+    window->LoadTrackSet(files, error, [ended](bool loaded) { *ended = loaded ? 1 : 0; });
+    return QTest::qWaitFor([ended] { return *ended >= 0; }, timeoutMs) && *ended == 1;
+}
+
+bool WaitForTasks(TFormStrandsight *window, int timeoutMs)
+{
+    return QTest::qWaitFor([window] { return !window->Tasks()->Busy(); }, timeoutMs);
 }
 
 QByteArray TrackRecord(double x, double y, unsigned int id)

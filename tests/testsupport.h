@@ -114,6 +114,15 @@ void RejectDialog(QWidget *dialog);
 // dialog fails the test and is cancelled.
 std::function<void(QWidget *)> SubmitBase(const QString &base);
 
+// Loads a track set into the window as its load buttons do, behind the
+// windows, and waits for the load to end (messages it shows must be answered,
+// by a ModalScript say). True when the kind was replaced; false when the load
+// failed, was cancelled or did not end within timeoutMs.
+bool LoadTracksAndWait(TFormStrandsight *window, const QStringList &files, bool error,
+                       int timeoutMs = 60000);
+// Waits until the window's long work (loads, saves) has all ended.
+bool WaitForTasks(TFormStrandsight *window, int timeoutMs = 60000);
+
 // One track-file record "x<TAB>y<TAB>id<LF>", as the program writes it.
 QByteArray TrackRecord(double x, double y, unsigned int id);
 

@@ -156,6 +156,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
         Button("btLoadImage")->click();
         Button("btLoadCorr")->click();
         Button("btLoadErr")->click();
+        QVERIFY(TestSupport::WaitForTasks(&review));
         QCOMPARE(script.Done(), 3);
         QVERIFY(!script.Failed());
     }
@@ -184,6 +185,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
             NameBase(QStringLiteral("epicked")),
         });
         Button("btSave")->click();
+        QVERIFY(TestSupport::WaitForTasks(&review));
         QCOMPARE(script.Done(), 4);
         QVERIFY(!script.Failed());
     }
@@ -248,6 +250,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
             proceed,
         });
         Button("btSave")->click();
+        QVERIFY(TestSupport::WaitForTasks(&review));
         QCOMPARE(script.Done(), 6);
         QVERIFY(!script.Failed());
     }
@@ -269,6 +272,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
             NameBase(QStringLiteral("erest")),
         });
         Button("btSaveInv")->click();
+        QVERIFY(TestSupport::WaitForTasks(&review));
         QCOMPARE(script.Done(), 4);
         QVERIFY(!script.Failed());
     }
@@ -287,6 +291,7 @@ void TestEndToEnd::maskPickSaveCreateSaveAgain()
             TestSupport::ChooseFiles(m, outA, SaveFileNames(QStringLiteral("picked"), 3));
         } });
         Button("btLoadCorr")->click();
+        QVERIFY(TestSupport::WaitForTasks(&review));
         QVERIFY(!script.Failed());
     }
     QCOMPARE(ListTexts(List("lwCorr")), (QStringList { "1", "10", "3" }));

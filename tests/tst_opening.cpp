@@ -154,6 +154,11 @@ void TestOpening::programAnswersHelpVersionAndMistakes_data()
         << QStringList { "--images", "a", "--bogus" } << 2 << QString() << "Unknown option 'bogus'";
     QTest::newRow("option without path") << QStringList { "--images", "--error", "e" } << 2
                                          << QString() << "Missing value after '--images'";
+    QTest::newRow("last option without path") << QStringList { "--error", "e", "--images" } << 2
+                                              << QString() << "Missing value after '--images'";
+    // After "--" nothing is an option: the mistake quotes what was typed.
+    QTest::newRow("option after --") << QStringList { "--", "--images", "x" } << 2 << QString()
+                                     << "\"--images\" follows no option";
     QTest::newRow("path before any option") << QStringList { "slices", "--images", "a" } << 2
                                             << QString() << "\"slices\" follows no option";
 }
@@ -258,8 +263,9 @@ void TestOpening::commandLineLoadsImagesFirstAndNamesMissingPaths()
                       { dir->filePath("error") });
     // The images load behind the windows; the rest follows them.
     QTRY_COMPARE(List("lwErr")->count(), 2);
+    QVERIFY(WaitForTasks(window));
     QVERIFY(!script.Failed());
-    QCOMPARE(text, QStringLiteral("Error: Could not load \"%1\".").arg(missing));
+    QCOMPARE(text, QStringLiteral("Error: Could not load \"%1\": it does not exist").arg(missing));
     // The images were in before the non-error tracks failed, the error tracks
     // came after, and one missing file kept its whole set out.
     QCOMPARE(imagesThen, 3);
@@ -314,6 +320,7 @@ void TestOpening::droppedTrackFolderLoadsAsTheKindChosen()
     } });
     QVERIFY(DropOn(window->ViewWindow(), Urls({ dir->filePath("tracks") })));
     QTRY_COMPARE(script.Done(), 1);
+    QVERIFY(WaitForTasks(window));
     QVERIFY(!script.Failed());
     QTEST(List("lwCorr")->count(), "nonErrorIds");
     QTEST(List("lwErr")->count(), "errorIds");

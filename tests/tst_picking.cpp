@@ -81,7 +81,7 @@ void TestPicking::LoadIds(const QList<unsigned int> &ids, bool error)
         text += TrackRecord(1.0, 1.0, id);
     const QString path = dir->filePath(QStringLiteral("set%1.txt").arg(filesWritten++));
     QVERIFY(WriteText(path, text));
-    QVERIFY(window->LoadTrackSet({ path }, error));
+    QVERIFY(LoadTracksAndWait(window, { path }, error));
 }
 
 QListWidgetItem *TestPicking::Item(const char *listName, const QString &text) const
@@ -243,6 +243,7 @@ void TestPicking::errorPicksOfDifferentLengthsShowAndSave()
     ModalScript script({ [&out](QWidget *modal) { ChooseDirectory(modal, out); },
                          SubmitBase(QStringLiteral("picks")) });
     button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 2);
     QCOMPARE(ReadAll(QDir(out).filePath(QStringLiteral("picks0.txt"))),
              TrackRecord(1.0, 1.0, 9) + TrackRecord(1.0, 1.0, 10));

@@ -371,8 +371,8 @@ void TestReviewForm::showHideButtonsReopenViewThenChangeMarkers()
     const QString error = dir.filePath(QStringLiteral("error.txt"));
     QVERIFY(WriteText(normal, TrackRecord(1, 1, 4)));
     QVERIFY(WriteText(error, TrackRecord(2, 2, 5)));
-    QVERIFY(window->LoadTrackSet({ normal }, false));
-    QVERIFY(window->LoadTrackSet({ error }, true));
+    QVERIFY(LoadTracksAndWait(window, { normal }, false));
+    QVERIFY(LoadTracksAndWait(window, { error }, true));
 
     TFormTrackView *view = window->ViewWindow();
     TrackScene *scene = view->scene;

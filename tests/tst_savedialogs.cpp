@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -98,7 +99,7 @@ void TestSaveDialogs::init()
     QVERIFY(LoadImagesAndWait(window, WriteImages(dir->path(), 3, 8, 6)));
     const QString track = dir->filePath("track.txt");
     QVERIFY(WriteText(track, TrackRecord(1, 2, 4)));
-    QVERIFY(window->LoadTrackSet({ track }, false));
+    QVERIFY(LoadTracksAndWait(window, { track }, false));
 }
 
 void TestSaveDialogs::cleanup()
@@ -187,21 +188,37 @@ void TestSaveDialogs::directoryDialogOpensInWorkingDirectory()
     QCOMPARE(window->WorkingDirectory(), QDir(dir->path()).absolutePath());
 }
 
+// The prompt names the kind and the files the set will get, and a refused
+// character is named, not dropped without a word.
 void TestSaveDialogs::typedBaseFilenameKeepsOnlyAllowedCharacters()
 {
     PickTrack();
+    QString before;
     QString typed;
+    QString example;
+    QString rule;
     ModalScript script({ [this](QWidget *modal) { ChooseDirectory(modal, OutDir()); },
-                         [&typed](QWidget *modal) {
+                         [&](QWidget *modal) {
                              auto *dialog = qobject_cast<BaseFilenameDialog *>(modal);
                              QVERIFY(dialog);
+                             before = dialog->prompt->text();
                              QTest::keyClicks(dialog->nameEdit, "my file.txt");
                              typed = dialog->nameEdit->text();
+                             example = dialog->prompt->text();
+                             rule = dialog->rule->text();
                              dialog->submitButton->click();
                          } });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 2);
+    QCOMPARE(before,
+             QStringLiteral("Provide a base filename for the non-error tracks.\n"
+                            "\"picks\" gives picks0.txt, picks1.txt, picks2.txt"));
     QCOMPARE(typed, QStringLiteral("myfiletxt"));
+    QVERIFY2(example.endsWith(QStringLiteral(
+                 "\"myfiletxt\" gives myfiletxt0.txt, myfiletxt1.txt, myfiletxt2.txt")),
+             qPrintable(example));
+    QCOMPARE(rule, QStringLiteral("\".\" cannot be used: letters (A-Z, a-z), digits and _ only."));
     QCOMPARE(QDir(OutDir()).entryList(QDir::Files),
              QStringList({ "myfiletxt0.txt", "myfiletxt1.txt", "myfiletxt2.txt" }));
 }
@@ -218,6 +235,7 @@ void TestSaveDialogs::enterSubmitsBaseFilename()
                              PressKey(dialog, Qt::Key_Return);
                          } });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 2);
     QVERIFY(!script.Failed());
     QCOMPARE(QDir(OutDir()).entryList(QDir::Files).size(), 3);
@@ -234,6 +252,7 @@ void TestSaveDialogs::escapeCancelsBaseFilename()
                              PressKey(dialog, Qt::Key_Escape);
                          } });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 2);
     QVERIFY(!script.Failed());
     QVERIFY(QDir(OutDir()).entryList(QDir::Files).isEmpty());
@@ -250,6 +269,7 @@ void TestSaveDialogs::enterInOverwriteWarningCancels()
                              PressKey(modal, Qt::Key_Return);
                          } });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 3);
     QVERIFY(!script.Failed());
     QCOMPARE(QDir(OutDir()).entryList(QDir::Files), QStringList({ "base1.txt" }));
@@ -264,6 +284,7 @@ void TestSaveDialogs::escapeInOverwriteWarningCancels()
                          SubmitBase("base"),
                          [](QWidget *modal) { PressKey(modal, Qt::Key_Escape); } });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 3);
     QCOMPARE(ReadAll(QDir(OutDir()).filePath("base0.txt")), QByteArray("old"));
     QCOMPARE(QDir(OutDir()).entryList(QDir::Files).size(), 1);

@@ -4,6 +4,7 @@
 #include "dialogs/basefilenamedialog.h"
 #include "dialogs/overwriteconfirmdialog.h"
 #include "review/tformstrandsight.h"
+#include "tasks/taskrunner.h"
 #include "testsupport.h"
 #include "view/tformtrackview.h"
 
@@ -12,13 +13,20 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -112,16 +120,18 @@ private slots:
     void existingFileWarnsAndCancelWritesNothing();
     void existingFileWarnsAndProceedReplaces();
     void differentCaseDoesNotWarn();
-    void cancelAtDirectoryStillSavesOtherKind();
+    void cancelAtFirstDirectoryCancelsWholeSave();
     void cancelAtBaseFilenameWritesNothing();
     void emptyBaseFilenameAsksAgain();
     void sameDirectoryAndBaseForBothKinds();
     void subdirectoryInPlaceOfTargetRefusedBeforeWriting();
     void fullDiskLeavesEveryOldFile();
     void replacedFilesKeepModeLinksAndUserFiles();
+    void savedIntoTheFolderChosen();
+    void filesAppearingAfterTheQuestionAskAgain();
+    void waitsForAnotherSaveIntoTheFolder();
     void noImagesRefusesBeforeAnyPrompt();
     void noPicksGivesHintFirst();
-    void writeTrackSetNamesFailedFile();
     void pickedIdMissingFromTableWritesNoLine();
 
 private:
@@ -153,7 +163,7 @@ void TestSaving::init()
     window = new TFormStrandsight(nullptr);
     window->show();
 
-    QVERIFY(LoadImagesAndWait(window, WriteImages(MakeDir("images"), kImages, 8, 6)));
+    QVERIFY(LoadImagesAndWait(window, WriteImages(MakeDir("images"), kImages, 100, 100)));
     QStringList normal;
     QStringList error;
     for (int i = 0; i < kImages; ++i) {
@@ -168,8 +178,8 @@ void TestSaving::init()
         QVERIFY(WriteText(normal.back(), n));
         QVERIFY(WriteText(error.back(), e));
     }
-    QVERIFY(window->LoadTrackSet(normal, false));
-    QVERIFY(window->LoadTrackSet(error, true));
+    QVERIFY(LoadTracksAndWait(window, normal, false));
+    QVERIFY(LoadTracksAndWait(window, error, true));
 }
 
 void TestSaving::cleanup()
@@ -232,6 +242,7 @@ void TestSaving::saveWritesPickedTracksOfEachKind()
     ModalScript script({ ChooseSaveDirectory(normalDir, &firstTitle), SubmitBase("picks"),
                          ChooseSaveDirectory(errorDir, &secondTitle), SubmitBase("picks") });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 4);
     QVERIFY(!script.Failed());
     QCOMPARE(firstTitle, QStringLiteral("Choose a Directory for Saving the Non-Error Tracks"));
@@ -263,6 +274,7 @@ void TestSaving::saveInvertWritesAllButPicked()
     ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase("rest"),
                          ChooseSaveDirectory(errorDir), SubmitBase("rest") });
     Button("btSaveInv")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 4);
     QVERIFY(!script.Failed());
     for (int i = 0; i < kImages; ++i) {
@@ -278,6 +290,7 @@ void TestSaving::saveInvertWithOnlyNonErrorPicksWritesNoErrorSet()
     const QString normalDir = MakeDir("out");
     ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase("rest") });
     Button("btSaveInv")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 2);
     QVERIFY(!script.Failed());
     QCOMPARE(Entries(normalDir).size(), kImages);
@@ -291,6 +304,7 @@ void TestSaving::saveInvertWithAllPickedWritesEmptyFiles()
     const QString normalDir = MakeDir("out");
     ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase("none") });
     Button("btSaveInv")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 2);
     const QStringList entries = Entries(normalDir);
     QCOMPARE(entries.size(), kImages);
@@ -311,6 +325,7 @@ void TestSaving::existingFileWarnsAndCancelWritesNothing()
              AnswerOverwrite(false)(modal);
          } });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 3);
     QVERIFY(!script.Failed());
     QCOMPARE(warning,
@@ -327,6 +342,7 @@ void TestSaving::existingFileWarnsAndProceedReplaces()
     ModalScript script(
         { ChooseSaveDirectory(normalDir), SubmitBase("picks"), AnswerOverwrite(true) });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 3);
     QVERIFY(!script.Failed());
     QCOMPARE(Entries(normalDir).size(), kImages);
@@ -342,22 +358,32 @@ void TestSaving::differentCaseDoesNotWarn()
     // rejects it and reports a failure.
     ModalScript script({ ChooseSaveDirectory(normalDir), SubmitBase("picks") });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 2);
     QVERIFY(!script.Failed());
     QCOMPARE(Entries(normalDir).size(), kImages + 1);
     QCOMPARE(ReadAll(QDir(normalDir).filePath("Picks03.txt")), QByteArray("other"));
 }
 
-void TestSaving::cancelAtDirectoryStillSavesOtherKind()
+// Cancel in the first directory dialog cancels the whole save; later cancels
+// end only their own kind (see cancelAtBaseFilenameWritesNothing).
+void TestSaving::cancelAtFirstDirectoryCancelsWholeSave()
 {
     Pick({ "3" }, { "8" });
-    const QString errorDir = MakeDir("outError");
-    ModalScript script({ Cancel(), ChooseSaveDirectory(errorDir), SubmitBase("err") });
+    ModalScript script({ Cancel() });
     Button("btSave")->click();
-    QCOMPARE(script.Done(), 3);
+    QVERIFY(WaitForTasks(window));
+    QCOMPARE(script.Done(), 1);
     QVERIFY(!script.Failed());
-    QCOMPARE(Entries(errorDir).size(), kImages);
-    QCOMPARE(ReadAll(QDir(errorDir).filePath("err05.txt")), TrackRecord(5, 80, 8));
+
+    Pick({}, { "8" });
+    const QString errorDir = MakeDir("outError");
+    ModalScript errorsOnly({ Cancel() });
+    Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
+    QCOMPARE(errorsOnly.Done(), 1);
+    QVERIFY(!errorsOnly.Failed());
+    QVERIFY(Entries(errorDir).isEmpty());
 }
 
 void TestSaving::cancelAtBaseFilenameWritesNothing()
@@ -368,6 +394,7 @@ void TestSaving::cancelAtBaseFilenameWritesNothing()
     ModalScript script(
         { ChooseSaveDirectory(normalDir), Cancel(), ChooseSaveDirectory(errorDir), Cancel() });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 4);
     QVERIFY(!script.Failed());
     QVERIFY(Entries(normalDir).isEmpty());
@@ -387,6 +414,7 @@ void TestSaving::emptyBaseFilenameAsksAgain()
                              SubmitBase("again")(modal);
                          } });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 4);
     QVERIFY(!script.Failed());
     QCOMPARE(box.text, QStringLiteral("Please choose a valid filename"));
@@ -404,6 +432,7 @@ void TestSaving::sameDirectoryAndBaseForBothKinds()
     ModalScript script({ ChooseSaveDirectory(out), SubmitBase("same"), ChooseSaveDirectory(out),
                          SubmitBase("same"), AnswerOverwrite(true) });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 5);
     QVERIFY(!script.Failed());
     QCOMPARE(ReadAll(QDir(out).filePath("same04.txt")), TrackRecord(4, 80, 8));
@@ -418,6 +447,7 @@ void TestSaving::subdirectoryInPlaceOfTargetRefusedBeforeWriting()
     ModalScript script(
         { ChooseSaveDirectory(out), SubmitBase("picks"), AnswerOverwrite(true), ReadBox(box) });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 4);
     QVERIFY(!script.Failed());
     QCOMPARE(box.title, QStringLiteral("Error"));
@@ -447,6 +477,7 @@ void TestSaving::fullDiskLeavesEveryOldFile()
     {
         FileSizeLimit limit(41);
         Button("btSave")->click();
+        QVERIFY(WaitForTasks(window));
     }
     QCOMPARE(script.Done(), 4);
     QVERIFY(!script.Failed());
@@ -460,7 +491,8 @@ void TestSaving::fullDiskLeavesEveryOldFile()
 }
 
 // A private file stays private, a link stays a link to the file it names,
-// and only this program's own leftovers are cleared from the folder.
+// and of the hidden files only this program's own leftovers, of a process
+// that is gone, are cleared from the folder: look-alikes stay.
 void TestSaving::replacedFilesKeepModeLinksAndUserFiles()
 {
     Pick({ "3" }, {});
@@ -471,11 +503,22 @@ void TestSaving::replacedFilesKeepModeLinksAndUserFiles()
     QVERIFY(QFile::setPermissions(privateFile, QFile::ReadOwner | QFile::WriteOwner));
     QVERIFY(WriteText(QDir(elsewhere).filePath("linked.txt"), "old"));
     QVERIFY(QFile::link("../elsewhere/linked.txt", QDir(out).filePath("picks01.txt")));
-    QVERIFY(WriteText(QDir(out).filePath(".picks05.txt.Ab12Cd"), "left by a killed save"));
-    QVERIFY(WriteText(QDir(out).filePath(".notes.txt.backup"), "the user's"));
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    QVERIFY(gone > 0 && waitpid(gone, nullptr, 0) == gone);
+    const QString leftover = QStringLiteral(".picks05.txt.strandsight-%1-Ab12Cd").arg(gone);
+    QVERIFY(WriteText(QDir(out).filePath(leftover), "left by a killed save"));
+    QVERIFY(WriteText(QDir(out).filePath(leftover + ".old"), "kept by a killed save"));
+    const QStringList lookAlikes
+        = { ".notes.txt.backup", ".notes1.txt.backup", ".picks05.txt.Ab12Cd",
+            ".picks06.txt.strandsight-backup", ".picks07.txt.strandsight-1-Ab12Cd" };
+    for (const QString &name : lookAlikes)
+        QVERIFY(WriteText(QDir(out).filePath(name), "not this save's"));
 
     ModalScript script({ ChooseSaveDirectory(out), SubmitBase("picks"), AnswerOverwrite(true) });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 3);
     QVERIFY(!script.Failed());
 
@@ -487,7 +530,120 @@ void TestSaving::replacedFilesKeepModeLinksAndUserFiles()
     QCOMPARE(ReadAll(QDir(elsewhere).filePath("linked.txt")), TrackRecord(1, 3, 3));
     QStringList hidden = QDir(out).entryList(QDir::Hidden | QDir::Files | QDir::System);
     hidden = hidden.filter(QRegularExpression(QStringLiteral("^\\.")));
-    QCOMPARE(hidden, QStringList({ ".notes.txt.backup" }));
+    QStringList expected = lookAlikes;
+    expected.sort();
+    QCOMPARE(hidden, expected);
+    for (const QString &name : lookAlikes)
+        QCOMPARE(ReadAll(QDir(out).filePath(name)), QByteArray("not this save's"));
+}
+
+// The set goes into the folder the user chose: a subfolder typed into the
+// dialog's line (or selected) and accepted, not the folder the dialog shows.
+void TestSaving::savedIntoTheFolderChosen()
+{
+    Pick({ "5" }, {});
+    const QString shown = MakeDir("shown");
+    const QString chosen = MakeDir("shown/chosen");
+    ModalScript script({ [shown](QWidget *modal) {
+                            auto *dialog = qobject_cast<QFileDialog *>(modal);
+                            QVERIFY(dialog);
+                            dialog->setDirectory(shown);
+                            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                                ->setText(QStringLiteral("chosen"));
+                            QMetaObject::invokeMethod(dialog, "accept");
+                        },
+                         SubmitBase("p") });
+    Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
+    QCOMPARE(script.Done(), 2);
+    QVERIFY(!script.Failed());
+    QCOMPARE(Entries(shown), QStringList({ "chosen" }));
+    QCOMPARE(Entries(chosen).size(), kImages);
+    QCOMPARE(ReadAll(QDir(chosen).filePath("p07.txt")), TrackRecord(7, 5, 5));
+    QCOMPARE(window->ViewWindow()->statusBar()->currentMessage(),
+             QStringLiteral("Saved 12 files to %1").arg(chosen));
+}
+
+// Files of the set that appear after the overwrite question was answered (or
+// was not needed), from another instance's save say, are not replaced unasked.
+void TestSaving::filesAppearingAfterTheQuestionAskAgain()
+{
+    Pick({ "3" }, {});
+    const QString out = MakeDir("out");
+    for (const bool proceed : { false, true }) {
+        // The save's prompts are answered while an earlier task still runs.
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        Task blocker;
+        blocker.Then([release](TaskControl &) {
+            while (!*release)
+                QThread::msleep(5);
+        });
+        window->Tasks()->Run(std::move(blocker));
+        QDir(out).removeRecursively();
+        MakeDir("out");
+        const QString other = QDir(out).filePath("picks03.txt");
+        bool askedWithFileThere = false;
+        ModalScript script({ ChooseSaveDirectory(out), SubmitBase("picks"), [&](QWidget *modal) {
+                                askedWithFileThere = QFileInfo::exists(other);
+                                AnswerOverwrite(proceed)(modal);
+                            } });
+        Button("btSave")->click();
+        QCOMPARE(script.Done(), 2);
+        QVERIFY(WriteText(other, "another instance's"));
+        *release = true;
+        QVERIFY(WaitForTasks(window));
+        QCOMPARE(script.Done(), 3);
+        QVERIFY(!script.Failed());
+        QVERIFY(askedWithFileThere);
+        if (!proceed) {
+            QCOMPARE(Entries(out), QStringList({ "picks03.txt" }));
+            QCOMPARE(ReadAll(other), QByteArray("another instance's"));
+        } else {
+            QCOMPARE(Entries(out).size(), kImages);
+            QCOMPARE(ReadAll(other), TrackRecord(3, 3, 3));
+        }
+    }
+}
+
+// Another save holds the folder: this one waits behind the window, with its
+// progress and Cancel, and goes ahead once the folder is free.
+void TestSaving::waitsForAnotherSaveIntoTheFolder()
+{
+    Pick({ "3" }, {});
+    const QString out = MakeDir("out");
+    const QByteArray lockPath = QFile::encodeName(QDir(out).filePath(".strandsight-lock"));
+    const int held = open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    QVERIFY(held >= 0);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    QCOMPARE(fcntl(held, F_OFD_SETLK, &lock), 0);
+    window->Tasks()->SetProgressDelay(0);
+    const QString waiting = QStringLiteral("Waiting for another save into \"%1\" to end").arg(out);
+    const auto progressText = [this] {
+        auto *progress = window->findChild<QProgressDialog *>(QStringLiteral("saveProgress"));
+        return progress ? progress->labelText() : QString();
+    };
+
+    for (const bool cancel : { true, false }) {
+        ModalScript script({ ChooseSaveDirectory(out), SubmitBase("picks") });
+        Button("btSave")->click();
+        QCOMPARE(script.Done(), 2);
+        QTRY_COMPARE(progressText(), waiting);
+        QVERIFY(window->Tasks()->Busy());
+        if (cancel)
+            window->findChild<QProgressDialog *>(QStringLiteral("saveProgress"))
+                ->findChild<QPushButton *>()
+                ->click();
+        else
+            close(held);
+        QVERIFY(WaitForTasks(window));
+        QVERIFY(!script.Failed());
+        QCOMPARE(Entries(out).filter(QRegularExpression(QStringLiteral("^picks"))).size(),
+                 cancel ? 0 : kImages);
+    }
+    // The lock file goes with the save that held it last.
+    QCOMPARE(Entries(out).size(), kImages);
 }
 
 void TestSaving::noImagesRefusesBeforeAnyPrompt()
@@ -517,6 +673,7 @@ void TestSaving::noPicksGivesHintFirst()
     Button("btSave")->click();
     ModalScript second({ ReadBox(invert) });
     Button("btSaveInv")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 1);
     QCOMPARE(second.Done(), 1);
     QCOMPARE(save.text,
@@ -527,26 +684,6 @@ void TestSaving::noPicksGivesHintFirst()
                             "the \"Picked Tracks\" list."));
 }
 
-void TestSaving::writeTrackSetNamesFailedFile()
-{
-    const QString out = MakeDir("api");
-    QVERIFY(QDir(out).mkdir("set10.txt"));
-    TrackSetWriter::Failure failed;
-    QVERIFY(
-        !window->WriteTrackSet(out, "set", { 3 }, window->ViewWindow()->corrTracks, false, failed));
-    QCOMPARE(failed.name, QStringLiteral("set10.txt"));
-    QCOMPARE(failed.reason, qt_error_string(EISDIR));
-    // Refused before anything was written.
-    QCOMPARE(Entries(out), QStringList({ "set10.txt" }));
-
-    const QString good = MakeDir("good");
-    failed = {};
-    QVERIFY(
-        window->WriteTrackSet(good, "set", { 3 }, window->ViewWindow()->corrTracks, false, failed));
-    QVERIFY(failed.name.isEmpty());
-    QCOMPARE(ReadAll(QDir(good).filePath("set07.txt")), TrackRecord(7, 3, 3));
-}
-
 void TestSaving::pickedIdMissingFromTableWritesNoLine()
 {
     emit window->ViewWindow()->NewFiber(99, false); // listed, but not in the registry
@@ -554,6 +691,7 @@ void TestSaving::pickedIdMissingFromTableWritesNoLine()
     const QString out = MakeDir("out");
     ModalScript script({ ChooseSaveDirectory(out), SubmitBase("p") });
     Button("btSave")->click();
+    QVERIFY(WaitForTasks(window));
     QCOMPARE(script.Done(), 2);
     QCOMPARE(ReadAll(QDir(out).filePath("p02.txt")), TrackRecord(2, 5, 5));
 }

@@ -1,6 +1,8 @@
-// The all-or-nothing set writer on its own, as an ordinary user: files and
-// folders the user protected are refused before anything is written. (Root
-// ignores permission bits, so as root the test drops to nobody in a child.)
+// The all-or-nothing set writer on its own: files and folders the user
+// protected are refused before anything is written (root ignores permission
+// bits, so as root the test drops to nobody in a child), and a write that
+// fails or is stopped half-way, even among the renames, leaves every file as
+// it was, or says exactly which files are new.
 #include "model/tracksetwriter.h"
 
 #include <QDir>
@@ -63,6 +65,8 @@ class TestTrackSetWriter : public QObject
 
 private slots:
     void protectedFilesAndFoldersRefusedBeforeWriting();
+    void failedOrStoppedWritePutsEveryFileBack_data();
+    void failedOrStoppedWritePutsEveryFileBack();
 };
 
 void TestTrackSetWriter::protectedFilesAndFoldersRefusedBeforeWriting()
@@ -114,6 +118,78 @@ void TestTrackSetWriter::protectedFilesAndFoldersRefusedBeforeWriting()
     if (result == kCannotDrop)
         QSKIP("running as root and cannot become nobody: permissions are not checked");
     QCOMPARE(result, 0);
+}
+
+void TestTrackSetWriter::failedOrStoppedWritePutsEveryFileBack_data()
+{
+    QTest::addColumn<int>("stopWriting"); // stop after this many files written, or -1
+    QTest::addColumn<bool>("failRename"); // the rename of set3.txt fails
+    QTest::addColumn<bool>("loseKept"); // and the kept set2.txt cannot be put back
+    QTest::newRow("stopped while writing") << 2 << false << false;
+    QTest::newRow("rename fails") << -1 << true << false;
+    QTest::newRow("rename fails, a file cannot be put back") << -1 << true << true;
+}
+
+// set0.txt is new, set1.txt to set3.txt replace files. A rename failing at
+// set3.txt comes after set0.txt to set2.txt are in place.
+void TestTrackSetWriter::failedOrStoppedWritePutsEveryFileBack()
+{
+    QFETCH(int, stopWriting);
+    QFETCH(bool, failRename);
+    QFETCH(bool, loseKept);
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    const QDir dir(temporary.path());
+    QStringList paths;
+    for (int i = 0; i < 4; ++i) {
+        paths << dir.filePath(QStringLiteral("set%1.txt").arg(i));
+        QFile old(paths.back());
+        QVERIFY(i == 0 || (old.open(QIODevice::WriteOnly) && old.write("old") == 3));
+    }
+    // The writer's hidden files of one target, made by this process.
+    const auto hidden = [&dir](const QString &name, bool kept) {
+        QStringList found;
+        for (const QString &file :
+             dir.entryList({ QLatin1Char('.') + name + QStringLiteral(".strandsight-*") },
+                           QDir::Files | QDir::Hidden)) {
+            if (file.endsWith(QLatin1String(".old")) == kept)
+                found << file;
+        }
+        return found;
+    };
+
+    TrackSetWriter writer(paths);
+    writer.SetProgress([&](TrackSetWriter::Stage stage, int done) {
+        if (stage == TrackSetWriter::Stage::Writing && done == stopWriting)
+            return false;
+        if (stage == TrackSetWriter::Stage::Replacing && done == 3 && failRename) {
+            for (const QString &name : hidden("set3.txt", false))
+                QFile::remove(dir.filePath(name));
+            if (loseKept) {
+                for (const QString &name : hidden("set2.txt", true))
+                    QFile::remove(dir.filePath(name));
+            }
+        }
+        return true;
+    });
+    QVERIFY(!writer.Write(
+        [](FILE *file, int index) { return std::fprintf(file, "new %d\n", index) > 0; }));
+    const TrackSetWriter::Failure &failure = writer.LastFailure();
+    QCOMPARE(failure.cancelled, stopWriting >= 0);
+    if (failRename) {
+        QCOMPARE(failure.name, QStringLiteral("set3.txt"));
+        QCOMPARE(failure.reason, qt_error_string(ENOENT));
+    }
+    QCOMPARE(failure.stillNew, loseKept ? QStringList({ "set2.txt" }) : QStringList());
+
+    // The new file is gone again, the others hold their old content (but
+    // the one that could not be put back), and nothing of the writer's stays.
+    QVERIFY(!QFile::exists(paths[0]));
+    QCOMPARE(ReadAll(paths[1]), QByteArray("old"));
+    QCOMPARE(ReadAll(paths[2]), loseKept ? QByteArray("new 2\n") : QByteArray("old"));
+    QCOMPARE(ReadAll(paths[3]), QByteArray("old"));
+    QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden),
+             QStringList({ "set1.txt", "set2.txt", "set3.txt" }));
 }
 
 QTEST_GUILESS_MAIN(TestTrackSetWriter)

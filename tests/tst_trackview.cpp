@@ -251,15 +251,16 @@ void TestTrackView::wheelStepsOneImageAndStopsAtEnds()
     QCOMPARE(slider->value(), 0);
     QCOMPARE(view.scene->CurrentImage(), 0);
 
-    // Sideways the larger delta counts: a swipe to the right, slightly
-    // downward, is forward; to the left, slightly upward, backward.
-    Wheel(graphics->viewport(), -30, Qt::NoScrollPhase, 120);
+    // Sideways the larger delta counts: a swipe to the right (negative
+    // across, as the toolkit gives it), slightly upward, is forward; to the
+    // left, slightly downward, backward.
+    Wheel(graphics->viewport(), 30, Qt::NoScrollPhase, -120);
     QCOMPARE(slider->value(), 1);
-    Wheel(graphics->viewport(), 0, Qt::NoScrollPhase, 120);
+    Wheel(graphics->viewport(), 0, Qt::NoScrollPhase, -120);
     QCOMPARE(slider->value(), 2);
-    Wheel(&view, 30, Qt::NoScrollPhase, -120);
+    Wheel(&view, -30, Qt::NoScrollPhase, 120);
     QCOMPARE(slider->value(), 1);
-    Wheel(&view, 120, Qt::NoScrollPhase, -40); // mostly down: forward
+    Wheel(&view, 120, Qt::NoScrollPhase, 40); // mostly up: forward
     QCOMPARE(slider->value(), 2);
 }
 

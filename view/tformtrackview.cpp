@@ -140,7 +140,8 @@ void TFormTrackView::wheelEvent(QWheelEvent *event)
     }
     // A sideways swipe or a tilted wheel counts as much as a turned one.
     const QPoint angle = event->angleDelta();
-    const int delta = std::abs(angle.x()) > std::abs(angle.y()) ? angle.x() : angle.y();
+    const bool sideways = std::abs(angle.x()) > std::abs(angle.y());
+    const int delta = sideways ? angle.x() : angle.y();
     TrackGraphicsView *view = ui->graphicsView;
     if (event->modifiers() & Qt::ControlModifier) {
         // About the cursor when it is over the image, else about the centre.
@@ -150,7 +151,9 @@ void TFormTrackView::wheelEvent(QWheelEvent *event)
         view->ZoomBy(std::pow(2.0, delta / (2.0 * kNotch)), anchor);
     } else if (event->modifiers() & Qt::ShiftModifier) {
         view->PanBy(QPoint(-qRound(delta / kNotch * view->viewport()->width() / 8.0), 0));
-    } else if (delta > 0) {
+    } else if ((sideways ? -delta : delta) > 0) {
+        // Sideways the toolkit counts a swipe to the left as positive: a
+        // swipe to the right steps forward, the way the slider's handle moves.
         ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     } else {
         ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepSub);

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 TrackScene::TrackScene(QObject *parent)
     : QGraphicsScene(parent)
@@ -175,26 +176,64 @@ void TrackScene::drawBackground(QPainter *painter, const QRectF &)
     painter->drawRect(sceneRect());
 }
 
-void TrackScene::AddNormalFiber(unsigned int id, PointMap points, const QColor &color)
+NormalFiber *TrackScene::MakeNormalFiber(unsigned int id, PointMap points,
+                                         const QColor &color) const
 {
-    auto *marker = new NormalFiber(id, color, markerRadius);
+    auto marker = std::make_unique<NormalFiber>(id, color, markerRadius);
     marker->currentImage = currentImage;
     marker->SetPoints(std::move(points));
     marker->ApplyColor();
-    normalFibers.push_back(marker);
-    addItem(marker);
+    return marker.release();
+}
+
+ErrorFiber *TrackScene::MakeErrorFiber(unsigned int id, PointMap points, const QColor &color) const
+{
+    auto marker = std::make_unique<ErrorFiber>(id, color, star);
+    marker->currentImage = currentImage;
+    marker->SetPoints(std::move(points));
+    marker->ApplyColor();
+    return marker.release();
+}
+
+void TrackScene::AddNormalFiber(unsigned int id, PointMap points, const QColor &color)
+{
+    normalFibers.push_back(MakeNormalFiber(id, std::move(points), color));
+    addItem(normalFibers.back());
     RepaintMarkers();
 }
 
 void TrackScene::AddErrorFiber(unsigned int id, PointMap points, const QColor &color)
 {
-    auto *marker = new ErrorFiber(id, color, star);
-    marker->currentImage = currentImage;
-    marker->SetPoints(std::move(points));
-    marker->ApplyColor();
-    errorFibers.push_back(marker);
-    addItem(marker);
+    errorFibers.push_back(MakeErrorFiber(id, std::move(points), color));
+    addItem(errorFibers.back());
     RepaintMarkers();
+}
+
+void TrackScene::ReplaceNormalFibers(std::vector<NormalFiber *> made)
+{
+    DeleteNormalFibers();
+    normalFibers = std::move(made);
+    // The image or the marker size may have changed since they were made.
+    const MarkerOutline::Pointer circle = MarkerOutline::Circle(markerRadius);
+    for (NormalFiber *marker : normalFibers) {
+        marker->SetOutline(circle);
+        marker->currentImage = currentImage;
+        addItem(marker);
+    }
+    ShowNormalFibers();
+}
+
+void TrackScene::ReplaceErrorFibers(std::vector<ErrorFiber *> made)
+{
+    DeleteErrorFibers();
+    errorFibers = std::move(made);
+    const MarkerOutline::Pointer starOutline = MarkerOutline::Polygon(star);
+    for (ErrorFiber *marker : errorFibers) {
+        marker->SetOutline(starOutline);
+        marker->currentImage = currentImage;
+        addItem(marker);
+    }
+    ShowErrorFibers();
 }
 
 void TrackScene::DeleteNormalFibers() { DeleteMarkers(true, false); }

@@ -71,6 +71,14 @@ public:
     void AddErrorFiber(unsigned int id, PointMap points, const QColor &color);
     void DeleteNormalFibers();
     void DeleteErrorFibers();
+    // Markers made ahead of their place in the scene: a load makes them a few
+    // at a time while the markers they are to replace stay on screen, and a
+    // cancelled load deletes them. Owned by the caller until Replace..Fibers
+    // takes them instead of every marker of their kind, shown.
+    NormalFiber *MakeNormalFiber(unsigned int id, PointMap points, const QColor &color) const;
+    ErrorFiber *MakeErrorFiber(unsigned int id, PointMap points, const QColor &color) const;
+    void ReplaceNormalFibers(std::vector<NormalFiber *> made);
+    void ReplaceErrorFibers(std::vector<ErrorFiber *> made);
     void ShowOnlyFibers(const std::vector<unsigned int> &normIds,
                         const std::vector<unsigned int> &errIds);
 
