@@ -74,6 +74,9 @@ signals:
     // since the last report (first of all at the end of the pass after Open).
     void Settled(const std::vector<unsigned int> &failed);
     void RawValuesReady(int slice);
+    // The display image of slice is held now (decoded behind the window or on
+    // the spot): views of other slices than the current one can fill in.
+    void SliceHeld(int slice);
 
 private:
     enum Flag : quint8 { FailedFlag = 1, WideFlag = 2, ReportedFlag = 4 };

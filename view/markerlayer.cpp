@@ -3,6 +3,7 @@
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
 #include "view/trackscene.h"
+#include "view/tracktails.h"
 
 #include <QPaintDevice>
 #include <QPainter>
@@ -158,6 +159,8 @@ void MarkerLayer::Draw(QPainter *painter, const QRectF &exposed, const TrackScen
 void MarkerLayer::Render(const TrackScene &scene, const QTransform &toLayer, qreal ratio)
 {
     layer.fill(Qt::transparent);
+    // Under the markers.
+    DrawTrackTails(layer, scene, toLayer);
     PrepareSprites(scene, toLayer.m11(), toLayer.m22(), ratio);
     std::optional<QPainter> direct;
     if (!spritesUsable)
@@ -239,7 +242,7 @@ void MarkerLayer::Place(const std::vector<Marker *> &markers, const QTransform &
             direct->save();
             direct->translate(at);
             PaintLook(*direct, deviceShapes[kind], spriteOutline, selected, spriteRatio,
-                      marker->color, ColourPart | FixedPart);
+                      QColor::fromRgba(marker->rgb), ColourPart | FixedPart);
             direct->restore();
             continue;
         }

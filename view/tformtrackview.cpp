@@ -62,6 +62,7 @@ TFormTrackView::TFormTrackView(QWidget *parent)
     connect(view, &TrackGraphicsView::CursorMoved, this, &TFormTrackView::ShowCursorStatus);
     connect(view, &TrackGraphicsView::CursorLeft, this, &TFormTrackView::ClearCursorStatus);
     connect(scene, &TrackScene::PixelValuesReady, this, &TFormTrackView::RefreshPixelValue);
+    ConnectViewOptions();
     // Space pans while held; a focused button must not take it as a click.
     for (QToolButton *button : findChildren<QToolButton *>())
         button->installEventFilter(this);
@@ -94,6 +95,7 @@ void TFormTrackView::UpdateImageRange()
         SceneSwitch(ui->hsImage->value());
     ui->graphicsView->SequenceLoaded();
     ShowImageStatus();
+    emit ImageSwitched(scene->CurrentImage());
 }
 
 int TFormTrackView::ImageCount() const { return scene->ImageCount(); }
@@ -110,6 +112,7 @@ void TFormTrackView::SceneSwitch(int val)
     // Also brings the status of a still cursor to the new image.
     ui->graphicsView->ApplyZoom();
     ShowImageStatus();
+    emit ImageSwitched(scene->CurrentImage());
 }
 
 void TFormTrackView::wheelEvent(QWheelEvent *event)
@@ -156,7 +159,8 @@ void TFormTrackView::keyPressEvent(QKeyEvent *event)
         ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepAdd);
         break;
     default:
-        QWidget::keyPressEvent(event);
+        if (!StepKey(event->key()))
+            QWidget::keyPressEvent(event);
         break;
     }
 }

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <vector>
 
+class QMenu;
+class TrackGraphicsView;
 class TrackScene;
 class TFormTrackViewForm;
 
@@ -31,6 +33,15 @@ public:
     // Shows what a load running behind the window is doing ("Loading images:
     // 120 of 300") in the status bar; an empty text clears it.
     void ShowLoadStatus(const QString &text);
+
+    // For views of the tracks that work with this window (the review queue):
+    // makes image current as the slider would (an index outside the sequence
+    // goes to its nearest end), the graphics view, the "View" menu, and room
+    // for a widget under the image and its controls.
+    void GoToImage(int image);
+    TrackGraphicsView *GraphicsView() const;
+    QMenu *ViewMenu() const;
+    void AddUnderImage(QWidget *widget);
 
     // Registry operations.
     void AssignTrackColors(const TrackTable &tracks, ColorTable &colors);
@@ -65,6 +76,8 @@ signals:
     void NewFiber(unsigned int id, bool error);
     void TracksReplaced(bool error);
     void TracksEdited(bool error, const std::vector<unsigned int> &ids);
+    // The scene shows image now (after a step, or a new sequence).
+    void ImageSwitched(int image);
 
 public slots:
     void SceneSwitch(int val);
@@ -82,6 +95,8 @@ private slots:
     void ClearCursorStatus();
     void ShowZoomStatus();
     void RefreshPixelValue(int image);
+    void ChooseTailLength();
+    void AskImage();
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
@@ -93,6 +108,8 @@ protected:
 private:
     void AddNewTrackOfKind(bool error);
     void ShowImageStatus();
+    void ConnectViewOptions();
+    bool StepKey(int key);
 
     TFormTrackViewForm *ui;
     bool creating;

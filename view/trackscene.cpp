@@ -2,8 +2,8 @@
 
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
-#include "view/markerlayer.h"
 #include "stack/sliceloader.h"
+#include "view/markerlayer.h"
 
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
@@ -145,8 +145,10 @@ void TrackScene::AddNormalFiber(unsigned int id, PointMap points, const QColor &
     marker->currentImage = currentImage;
     marker->SetPoints(std::move(points));
     marker->ApplyColor();
+    ApplyDrawnColour(marker);
     normalFibers.push_back(marker);
     addItem(marker);
+    ++markerSetVersion;
     RepaintMarkers();
 }
 
@@ -156,8 +158,10 @@ void TrackScene::AddErrorFiber(unsigned int id, PointMap points, const QColor &c
     marker->currentImage = currentImage;
     marker->SetPoints(std::move(points));
     marker->ApplyColor();
+    ApplyDrawnColour(marker);
     errorFibers.push_back(marker);
     addItem(marker);
+    ++markerSetVersion;
     RepaintMarkers();
 }
 
@@ -220,6 +224,7 @@ void TrackScene::DeleteMarkers(bool normal, bool error)
     errorFibers.clear();
     newFiber = nullptr;
     clear();
+    ++markerSetVersion;
 
     for (QGraphicsItem *item : std::as_const(others))
         addItem(item);
