@@ -13,6 +13,8 @@ class QListWidget;
 class TaskRunner;
 class TFormStrandsightForm;
 class TFormTrackView;
+class TrackReviewer;
+struct TrackRef;
 
 // The main window: loads images and track sets (through its dialogs, from the
 // command line or dropped on either window), lists the tracks of each kind,
@@ -31,6 +33,9 @@ public:
     // Runs the program's long work (loads, saves) one task at a time behind
     // both windows, with its progress window over this one.
     TaskRunner *Tasks() const { return tasks; }
+    // The review queue of the Track View: the current track and the reviewed
+    // marks, the track table and the strip.
+    TrackReviewer *Reviewer() const { return reviewer; }
 
     // What the load slots do once their file dialog has been answered; files
     // in any order (they are sorted by name here). False when nothing changed
@@ -84,6 +89,11 @@ private slots:
 private:
     void ConnectForm();
     void ConnectViewWindow();
+    // The lists lead to the review queue, and its picks to the picked list.
+    void ConnectReviewer();
+    void TogglePick(TrackRef track);
+    void UpdateListCounts();
+    void SchedulePickedUpdate();
 
     // Loading. A track set is read into a scratch table (LoadTrackFiles runs
     // the dialog, ReadTrackFiles the files) and replaces the registry's table
@@ -117,6 +127,8 @@ private:
     TFormStrandsightForm *form;
     std::unique_ptr<TFormTrackView> viewWindow;
     TaskRunner *tasks;
+    TrackReviewer *reviewer = nullptr;
+    bool pickedUpdatePending = false;
     QString workingDirectory;
     // The drop being dragged over a window, read once when it enters.
     bool dropLoadable = false;
