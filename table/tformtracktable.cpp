@@ -3,6 +3,7 @@
 #include "table/tracktablemodel.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -10,6 +11,9 @@
 #include <QVBoxLayout>
 
 namespace {
+
+// Numbers are short: the columns are as wide as their titles need.
+const int kColumnWidths[TrackTableModel::ColumnCount] = { 80, 80, 60, 60, 64, 56, 110, 84, 64, 72 };
 
 // Thousands grouped as the user's locale groups them, also in the C locale.
 QString Count(int n)
@@ -59,6 +63,8 @@ TFormTrackTable::TFormTrackTable(TrackTableModel *model, QWidget *parent)
     tvTracks->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     tvTracks->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     tvTracks->horizontalHeader()->setStretchLastSection(true);
+    for (int column = 0; column < TrackTableModel::ColumnCount; ++column)
+        tvTracks->horizontalHeader()->resizeSection(column, kColumnWidths[column]);
     tvTracks->horizontalHeader()->setSortIndicator(model->SortColumn(), model->SortOrder());
     tvTracks->setSortingEnabled(true);
 
@@ -75,6 +81,10 @@ TFormTrackTable::TFormTrackTable(TrackTableModel *model, QWidget *parent)
     connect(tvTracks, &QTableView::activated, this, [this](const QModelIndex &index) {
         emit GoToTrack(this->model->TrackAt(index.row()));
     });
+    // A new order starts at its top: the largest jump first, say.
+    connect(tvTracks->horizontalHeader(), &QHeaderView::sortIndicatorChanged, tvTracks,
+            &QTableView::scrollToTop);
+    tvTracks->installEventFilter(this);
     connect(model, &TrackTableModel::CountsChanged, this, &TFormTrackTable::UpdateCounts);
     // A new set of rows shown: the current track's row is found again.
     connect(model, &QAbstractItemModel::modelReset, this,
@@ -132,6 +142,21 @@ void TFormTrackTable::UpdateCounts()
     if (!pending.isEmpty())
         text += QStringLiteral("  ") + pending;
     lbCounts->setText(text);
+}
+
+bool TFormTrackTable::eventFilter(QObject *watched, QEvent *event)
+{
+    // Enter in the table without a current row (after a click on a header,
+    // say) goes to the first track, as it does in the filter line.
+    if (watched == tvTracks && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter)
+            && !tvTracks->currentIndex().isValid()) {
+            Activate();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // Enter in the filter line goes to the selected track, or the first one.

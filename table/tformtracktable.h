@@ -30,6 +30,9 @@ public:
 signals:
     void GoToTrack(TrackRef track);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void ApplyFilter(const QString &text);
     void UpdateCounts();
