@@ -77,10 +77,17 @@ void TFormStrandsight::UpdateListCounts()
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
     const auto show = [&locale](QLabel *label, const QString &title, const QListWidget *list) {
-        // An empty list keeps its plain title.
-        label->setText(list->count() == 0
-                           ? title
-                           : QStringLiteral("%1 (%2)").arg(title, locale.toString(list->count())));
+        // An empty list keeps its plain title. The titles are narrow: a count
+        // that does not fit beside one goes under it.
+        if (list->count() == 0) {
+            label->setText(title);
+            return;
+        }
+        const QString count = QStringLiteral("(%1)").arg(locale.toString(list->count()));
+        const QString oneLine = title + QLatin1Char(' ') + count;
+        const bool fits
+            = label->fontMetrics().horizontalAdvance(oneLine) <= label->contentsRect().width();
+        label->setText(fits ? oneLine : title + QLatin1Char('\n') + count);
     };
     show(form->lbCorr, tr("Non-Error Tracks"), form->lwCorr);
     show(form->lbError, tr("Error Tracks"), form->lwErr);

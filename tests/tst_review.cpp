@@ -250,6 +250,18 @@ void TestReview::tableSortsFiltersAndFollowsLoads()
     QCOMPARE(reviewer->ReviewedIds(false), std::vector<unsigned int> { 1 });
     QCOMPARE(counts->text(), QStringLiteral("Showing 2 of 5 tracks; reviewed 1"));
     QCOMPARE(lbError->text(), QStringLiteral("Error Tracks (2)"));
+
+    // A long count, under the title where it is too wide beside it; readable.
+    auto *ids = window->findChild<QListWidget *>(QStringLiteral("lwCorr"));
+    QStringList many;
+    for (int i = 0; i < 10000; ++i)
+        many << QString::number(1000000 + i);
+    ids->addItems(many);
+    QCOMPARE(lbCorr->text().simplified(), QStringLiteral("Non-Error Tracks (10,003)"));
+    for (const QString &line : lbCorr->text().split('\n'))
+        QVERIFY(lbCorr->fontMetrics().horizontalAdvance(line) <= lbCorr->contentsRect().width());
+    QVERIFY(lbCorr->text().count('\n') * lbCorr->fontMetrics().lineSpacing()
+            <= lbCorr->contentsRect().height());
 }
 
 void TestReview::goToTrackStepsCentresAndKeepsALargerZoom()
