@@ -86,9 +86,12 @@ TFormTrackTable::TFormTrackTable(TrackTableModel *model, QWidget *parent)
             &QTableView::scrollToTop);
     tvTracks->installEventFilter(this);
     connect(model, &TrackTableModel::CountsChanged, this, &TFormTrackTable::UpdateCounts);
-    // A new set of rows shown: the current track's row is found again.
-    connect(model, &QAbstractItemModel::modelReset, this,
-            [this] { ShowCurrentTrack(current, hasCurrent); });
+    // A new set of rows shown (a filter typed, say) starts at its top, with
+    // the current track's row marked if it is among them.
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        ShowCurrentTrack(current, hasCurrent, false);
+        tvTracks->scrollToTop();
+    });
     UpdateCounts();
 }
 
@@ -100,7 +103,7 @@ void TFormTrackTable::Open()
     leFilter->setFocus(Qt::OtherFocusReason);
 }
 
-void TFormTrackTable::ShowCurrentTrack(TrackRef track, bool known)
+void TFormTrackTable::ShowCurrentTrack(TrackRef track, bool known, bool scroll)
 {
     current = track;
     hasCurrent = known;
@@ -112,7 +115,8 @@ void TFormTrackTable::ShowCurrentTrack(TrackRef track, bool known)
     const QModelIndex index = model->index(row, TrackTableModel::IdColumn);
     tvTracks->selectionModel()->setCurrentIndex(
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    tvTracks->scrollTo(index);
+    if (scroll)
+        tvTracks->scrollTo(index);
 }
 
 void TFormTrackTable::SetPending(const QString &note)

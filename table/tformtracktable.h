@@ -21,8 +21,9 @@ public:
 
     // Brings the window forward with the keyboard in the filter line.
     void Open();
-    // Marks the row of track as the table's current row (none if not shown).
-    void ShowCurrentTrack(TrackRef track, bool known);
+    // Marks the row of track as the table's current row (none if not shown),
+    // scrolled into sight if asked.
+    void ShowCurrentTrack(TrackRef track, bool known, bool scroll = true);
     // The text under the table: "Showing 412 of 20,000 tracks; reviewed 37",
     // and what is still being measured.
     void SetPending(const QString &note);
