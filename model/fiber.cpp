@@ -53,6 +53,11 @@ void Fiber::SetPoints(PointMap source)
 {
     points = std::move(source);
     lastFound = points.end();
+    ++pointsVersion;
 }
 
-void Fiber::SetPoint(unsigned int image, const TrackPoint &p) { points[image] = p; }
+void Fiber::SetPoint(unsigned int image, const TrackPoint &p)
+{
+    points[image] = p;
+    ++pointsVersion;
+}

@@ -470,6 +470,16 @@ void TestReview::viewOptionsOnRenderedPixels()
     QTest::keyClick(view, Qt::Key_T);
     QCOMPARE(view->scene->TailLength(), 5);
     QVERIFY(near(Shot(), spike, colour));
+    // A track whose points change (an edit) shows its new tail.
+    NormalFiber *jumping
+        = *std::find_if(view->scene->NormalFibers().begin(), view->scene->NormalFibers().end(),
+                        [](const NormalFiber *m) { return m->id == 10; });
+    jumping->SetPoint(12, { 150.0f, 150.0f });
+    view->scene->RepaintMarkers();
+    QVERIFY(!near(Shot(), spike, colour));
+    QVERIFY(near(Shot(), ViewAt({ 166, 96 }), colour));
+    jumping->SetPoint(12, { 150.0f, 90.0f });
+    view->scene->RepaintMarkers();
     // Beyond the tail's length the step is not drawn.
     view->GoToImage(19);
     QVERIFY(!near(Shot(), spike, colour));

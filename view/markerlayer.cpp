@@ -3,7 +3,6 @@
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
 #include "view/trackscene.h"
-#include "view/tracktails.h"
 
 #include <QPaintDevice>
 #include <QPainter>
@@ -160,7 +159,10 @@ void MarkerLayer::Render(const TrackScene &scene, const QTransform &toLayer, qre
 {
     layer.fill(Qt::transparent);
     // Under the markers.
-    DrawTrackTails(layer, scene, toLayer);
+    if (scene.TailLength() > 0)
+        tails.Draw(layer, scene, toLayer);
+    else
+        tails.Clear();
     PrepareSprites(scene, toLayer.m11(), toLayer.m22(), ratio);
     std::optional<QPainter> direct;
     if (!spritesUsable)

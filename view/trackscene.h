@@ -112,6 +112,8 @@ public:
     // markers ends here.
     void RepaintMarkers();
     quint64 MarkerGeneration() const { return markerGeneration; }
+    // Changes when track markers are added or deleted.
+    quint64 MarkerSetVersion() const { return markerSetVersion; }
 
     // Read access for the windows and the tests.
     int CurrentImage() const { return currentImage; }
