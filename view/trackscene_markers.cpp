@@ -167,7 +167,13 @@ namespace {
 template <typename Marker>
 const Fiber *MarkerOf(const std::vector<Marker *> &markers, unsigned int id)
 {
-    // Loaded markers are in id order, created ones follow them.
+    // Loaded markers are in id order and created ones follow them: bisection
+    // finds a loaded one without touching every marker, the rest are searched.
+    const auto bisected
+        = std::lower_bound(markers.begin(), markers.end(), id,
+                           [](const Marker *m, unsigned int key) { return m->id < key; });
+    if (bisected != markers.end() && (*bisected)->id == id)
+        return *bisected;
     const auto found = std::find_if(markers.begin(), markers.end(),
                                     [id](const Marker *m) { return m->id == id; });
     return found == markers.end() ? nullptr : *found;
