@@ -12,6 +12,11 @@
 #include "review/tformstrandsight.h"
 #include "stack/imagesequence.h"
 #include "stack/sliceloader.h"
+#include "table/tformtracktable.h"
+#include "table/trackmeasures.h"
+#include "table/trackreviewer.h"
+#include "table/trackstrip.h"
+#include "table/tracktablemodel.h"
 #include "tools/sampledata.h"
 #include "tools/tiffwriter.h"
 #include "view/tformtrackview.h"
@@ -26,6 +31,8 @@
 #include <QGraphicsEllipseItem>
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -34,8 +41,10 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSlider>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
@@ -349,8 +358,9 @@ int ImagesBaseline(const QString &data, int limit)
 }
 
 // zoom 0 is the fitted view; otherwise screen pixels per image pixel, about
-// the middle of the image (where most markers are off the screen).
-int StepsOurs(const QString &data, int reps, double zoom)
+// the middle of the image (where most markers are off the screen). tails:
+// every track's path over that many images before and after the current one.
+int StepsOurs(const QString &data, int reps, double zoom, int tails = 0)
 {
     TFormStrandsight window;
     if (!LoadSet(window, data))
@@ -358,6 +368,7 @@ int StepsOurs(const QString &data, int reps, double zoom)
     TFormTrackView *viewWindow = window.ViewWindow();
     auto *view = viewWindow->findChild<TrackGraphicsView *>(QStringLiteral("graphicsView"));
     SizeViewport(viewWindow, view, 800, 600);
+    viewWindow->scene->SetTailLength(tails);
     if (zoom > 0) {
         view->ShowActualPixels();
         view->ZoomBy(zoom, view->ViewportMiddle());
@@ -380,6 +391,183 @@ int StepsOurs(const QString &data, int reps, double zoom)
                .arg(view->viewport()->width())
                .arg(view->viewport()->height())
                .arg(view->ZoomX()));
+    return 0;
+}
+
+// Loads both track sets of data and runs the event loop until the track
+// table lists every track (measured on helper threads behind the window).
+bool LoadMeasured(TFormStrandsight &window, const QString &data, double *loadMs = nullptr,
+                  double *listedMs = nullptr)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (!LoadTracks(window, FilesIn(data + QStringLiteral("/tracks/normal")), false)
+        || !LoadTracks(window, FilesIn(data + QStringLiteral("/tracks/error")), true))
+        return false;
+    if (loadMs)
+        *loadMs = timer.nsecsElapsed() / 1e6;
+    const TFormTrackView *viewWindow = window.ViewWindow();
+    const int total
+        = static_cast<int>(viewWindow->corrTracks.size() + viewWindow->errTracks.size());
+    const TrackTableModel *model = window.Reviewer()->Model();
+    while (model->TrackCount() < total)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (listedMs)
+        *listedMs = timer.nsecsElapsed() / 1e6 - (loadMs ? *loadMs : 0.0);
+    return true;
+}
+
+// The track table's measures of every loaded track, each run measuring
+// both kinds again; the load of the two sets is the baseline.
+int MeasuresOurs(const QString &data, int reps)
+{
+    TFormStrandsight window;
+    window.Tasks()->SetProgressDelay(1 << 30);
+    double loadMs = 0;
+    double listedMs = 0;
+    if (!LoadMeasured(window, data, &loadMs, &listedMs))
+        return 2;
+    std::vector<TrackToMeasure> tracks;
+    qint64 points = 0;
+    for (const TrackTable *table :
+         { &window.ViewWindow()->corrTracks, &window.ViewWindow()->errTracks }) {
+        for (const auto &[id, track] : *table) {
+            tracks.emplace_back(id, &track);
+            points += static_cast<qint64>(track.size());
+        }
+    }
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        const std::vector<TrackMeasure> measured = MeasureTracks(tracks);
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (measured.size() != tracks.size())
+            return 2;
+    }
+    Report(Median(times),
+           QStringLiteral("loadms=%1 listedms=%2 tracks=%3 points=%4")
+               .arg(loadMs)
+               .arg(listedMs)
+               .arg(tracks.size())
+               .arg(points));
+    return 0;
+}
+
+// The track table over every track: opening its window (made anew each
+// time) until painted, sorting by Largest Jump (either way in turn) and
+// typing a filter (one of two in turn), each until the table is repainted.
+int TableOurs(const QString &data, int reps)
+{
+    TFormStrandsight window;
+    window.Tasks()->SetProgressDelay(1 << 30);
+    if (!LoadMeasured(window, data))
+        return 2;
+    TrackReviewer *reviewer = window.Reviewer();
+    std::vector<double> opens;
+    std::vector<double> sorts;
+    std::vector<double> filters;
+    int shown = 0;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        reviewer->ShowTable();
+        TFormTrackTable *table = reviewer->TableWindow();
+        table->repaint();
+        opens.push_back(timer.nsecsElapsed() / 1e6);
+        QApplication::processEvents();
+
+        auto *view = table->findChild<QTableView *>(QStringLiteral("tvTracks"));
+        timer.restart();
+        view->sortByColumn(TrackTableModel::JumpColumn,
+                           r % 2 ? Qt::AscendingOrder : Qt::DescendingOrder);
+        view->viewport()->repaint();
+        view->horizontalHeader()->viewport()->repaint();
+        sorts.push_back(timer.nsecsElapsed() / 1e6);
+
+        auto *line = table->findChild<QLineEdit *>(QStringLiteral("leFilter"));
+        timer.restart();
+        line->setText(r % 2 ? QStringLiteral("gaps >= 1 and kind = error")
+                            : QStringLiteral("jump > 15"));
+        table->repaint();
+        filters.push_back(timer.nsecsElapsed() / 1e6);
+        shown = reviewer->Model()->ShownCount();
+        line->clear();
+        delete table;
+        QApplication::processEvents();
+    }
+    Report(Median(opens),
+           QStringLiteral("sortms=%1 filterms=%2 rows=%3 lastshown=%4")
+               .arg(Median(sorts))
+               .arg(Median(filters))
+               .arg(reviewer->Model()->TrackCount())
+               .arg(shown));
+    return 0;
+}
+
+// N in the Track View with the strip shown, sorted by Largest Jump: the
+// next track's image, its point centred at 400 %, the strip of crops along
+// it, both repainted. Every slice is held. The baseline is the slider going
+// to the same images in the same window at 400 %, without the strip: what
+// the review queue adds to the step itself.
+int NextOurs(const QString &data, int reps, bool baseline)
+{
+    TFormStrandsight window;
+    window.Tasks()->SetProgressDelay(1 << 30);
+    if (!LoadImages(window, FilesIn(data + QStringLiteral("/images"))))
+        return 2;
+    WaitForImages(window);
+    if (!LoadMeasured(window, data))
+        return 2;
+    TFormTrackView *viewWindow = window.ViewWindow();
+    TrackGraphicsView *view = viewWindow->GraphicsView();
+    TrackReviewer *reviewer = window.Reviewer();
+    TrackStrip *strip = reviewer->Strip();
+    TrackTableModel *model = reviewer->Model();
+    const SliceLoader *loader = viewWindow->scene->ImageLoader();
+    model->sort(TrackTableModel::JumpColumn, Qt::DescendingOrder);
+    std::vector<double> times;
+    if (baseline) {
+        SizeViewport(viewWindow, view, 1130, 600);
+        view->ShowActualPixels();
+        view->ZoomBy(4.0, view->ViewportMiddle());
+        auto *slider = viewWindow->findChild<QSlider *>(QStringLiteral("hsImage"));
+        for (int r = 0; r < reps; ++r) {
+            const TrackRef track = model->TrackAt(r);
+            const TrackTable &tracks = track.error ? viewWindow->errTracks : viewWindow->corrTracks;
+            const TrackMeasure measure = MeasureTrack(track.id, tracks.at(track.id));
+            QElapsedTimer timer;
+            timer.start();
+            slider->setValue(measure.jumpImage);
+            view->viewport()->repaint();
+            times.push_back(timer.nsecsElapsed() / 1e6);
+            QApplication::processEvents();
+        }
+        Report(Median(times));
+        return 0;
+    }
+    reviewer->ShowStrip(true);
+    // Eleven crops across.
+    SizeViewport(viewWindow, view, 1130, 600);
+    int held = 0;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        reviewer->NextTrack();
+        view->viewport()->repaint();
+        strip->repaint();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        held = 0;
+        for (int image = strip->FirstImage(); image <= strip->LastImage(); ++image)
+            held += loader->Cache().Holds(image) ? 1 : 0;
+        QApplication::processEvents();
+    }
+    Report(Median(times),
+           QStringLiteral("crops=%1 held=%2 max=%3 tracks=%4")
+               .arg(strip->CropCount())
+               .arg(held)
+               .arg(*std::max_element(times.begin(), times.end()))
+               .arg(model->TrackCount()));
     return 0;
 }
 
@@ -837,6 +1025,8 @@ int RunChild(const QStringList &args)
     if (scenario == QLatin1String("steps")) {
         if (variant == QLatin1String("zoom4"))
             return StepsOurs(data, reps, 4.0);
+        if (variant == QLatin1String("tails"))
+            return StepsOurs(data, reps, 0.0, 5);
         return ours ? StepsOurs(data, reps, 0.0) : StepsBaseline(data, reps);
     }
     if (scenario == QLatin1String("hover"))
@@ -853,6 +1043,12 @@ int RunChild(const QStringList &args)
         return CancelInsideFile(data);
     if (scenario == QLatin1String("visibility"))
         return Visibility(data, variant, reps);
+    if (scenario == QLatin1String("measures"))
+        return MeasuresOurs(data, reps);
+    if (scenario == QLatin1String("table"))
+        return TableOurs(data, reps);
+    if (scenario == QLatin1String("next"))
+        return NextOurs(data, reps, variant == QLatin1String("baseline"));
     return 3;
 }
 
@@ -995,8 +1191,8 @@ bool WriteHugeFile(const QString &path, qint64 bytes)
 
 int RunParent(int reps, bool quick, const QString &only)
 {
-    // Groups of rows: images, stack, steps, hover, tracks (loading and saving),
-    // store (loading at the sizes of real scans).
+    // Groups of rows: images, stack, steps, review, hover, tracks (loading and
+    // saving), store (loading at the sizes of real scans).
     const auto wanted
         = [&only](const char *group) { return only.isEmpty() || only == QLatin1String(group); };
     QTemporaryDir temp;
@@ -1176,6 +1372,12 @@ int RunParent(int reps, bool quick, const QString &only)
                 QStringLiteral("%1 tracks, 800x600 view at 4x zoom").arg(count), zoomed, ours,
                 QStringLiteral("per step, repaint included; baseline: the same at the fitted "
                                "view"));
+            const Measure tails
+                = RunMeasure({ QStringLiteral("steps"), QStringLiteral("tails"), dir, stepReps });
+            row(QStringLiteral("one slider step, Track Tails on"),
+                QStringLiteral("%1 tracks, 800x600 view").arg(count), tails, ours,
+                QStringLiteral("each track's path 5 images either way, repaint included; "
+                               "baseline: the step without tails (goal 40 ms)"));
             for (const QString &what : { QStringLiteral("showhide"), QStringLiteral("showpick"),
                                          QStringLiteral("mask") }) {
                 const Measure m = RunMeasure({ QStringLiteral("visibility"), what, dir, repsText });
@@ -1187,6 +1389,59 @@ int RunParent(int reps, bool quick, const QString &only)
                     QStringLiteral("repaint included"));
             }
         }
+        QDir(dir).removeRecursively();
+    }
+
+    if (wanted("review")) {
+        // The track table and the review queue: 100,000 tracks.
+        SampleOptions review;
+        review.slices = quick ? 10 : 30;
+        review.fibres = quick ? 10000 : 100000;
+        review.width = review.height = 2048;
+        review.format = SampleOptions::Tiff8;
+        const QString dir = root + QStringLiteral("/review");
+        if (!MakeData(dir, review))
+            return 1;
+        const QString size
+            = QStringLiteral("%1 tracks, %2 images").arg(review.fibres).arg(review.slices);
+        const Measure measures
+            = RunMeasure({ QStringLiteral("measures"), QStringLiteral("ours"), dir, repsText });
+        Measure load = measures;
+        load.ms = measures.extra.value(QStringLiteral("loadms")).toDouble();
+        row(QStringLiteral("track measures"),
+            QStringLiteral("%1, %2 points")
+                .arg(size, measures.extra.value(QStringLiteral("points"))),
+            measures, load,
+            QStringLiteral("both kinds, %1 helper threads; baseline: loading the two sets; the "
+                           "table lists them %2 ms after the load")
+                .arg(QThread::idealThreadCount())
+                .arg(measures.extra.value(QStringLiteral("listedms")).toDouble(), 0, 'f', 0));
+        const Measure table
+            = RunMeasure({ QStringLiteral("table"), QStringLiteral("ours"), dir, repsText });
+        row(QStringLiteral("opening the Track Table"), size, table, Measure {},
+            QStringLiteral("window made and painted (goal 200 ms)"));
+        Measure sort = table;
+        sort.ms = table.extra.value(QStringLiteral("sortms")).toDouble();
+        row(QStringLiteral("sorting by Largest Jump"), size, sort, Measure {},
+            QStringLiteral("header click to repainted table (goal 200 ms)"));
+        Measure filter = table;
+        filter.ms = table.extra.value(QStringLiteral("filterms")).toDouble();
+        row(QStringLiteral("filtering"), size, filter, Measure {},
+            QStringLiteral("\"jump > 15\" or \"gaps >= 1 and kind = error\" typed, table "
+                           "repainted (goal 200 ms)"));
+        const QString nextReps = QString::number(std::max(reps * 6, 30));
+        const Measure nextBase
+            = RunMeasure({ QStringLiteral("next"), QStringLiteral("baseline"), dir, nextReps });
+        const Measure next
+            = RunMeasure({ QStringLiteral("next"), QStringLiteral("ours"), dir, nextReps });
+        row(QStringLiteral("N with the strip shown"), size, next, nextBase,
+            QStringLiteral(
+                "next track by Largest Jump: its image, centred at 400 %, %1 crops "
+                "(%2 held) repainted; max %3 ms; baseline: the slider going to the same images at "
+                "400 % without the strip (goal 33 ms)")
+                .arg(next.extra.value(QStringLiteral("crops")),
+                     next.extra.value(QStringLiteral("held")))
+                .arg(next.extra.value(QStringLiteral("max")).toDouble(), 0, 'f', 1));
         QDir(dir).removeRecursively();
     }
 
@@ -1386,7 +1641,7 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Internal: run one measurement."));
     QCommandLineOption onlyOption(QStringLiteral("only"),
                                   QStringLiteral("Only one group of rows: images, stack, steps, "
-                                                 "hover, tracks or store."),
+                                                 "review, hover, tracks or store."),
                                   QStringLiteral("group"));
     parser.addOptions({ repsOption, quickOption, onlyOption, childOption });
     parser.process(app);

@@ -45,6 +45,11 @@ void Fiber::SetPoints(PointMap source)
 {
     points = std::move(source);
     lastFound = 0;
+    ++pointsVersion;
 }
 
-void Fiber::SetPoint(unsigned int image, const TrackPoint &p) { points.insert_or_assign(image, p); }
+void Fiber::SetPoint(unsigned int image, const TrackPoint &p)
+{
+    points.insert_or_assign(image, p);
+    ++pointsVersion;
+}

@@ -27,6 +27,9 @@ public:
     void SetPoint(unsigned int image, const TrackPoint &p);
 
     PointMap points;
+    // Counts those changes: what was taken from points is current while it
+    // stays the same.
+    quint64 pointsVersion = 0;
     QColor color;
     // color as it is drawn, converted once: tens of thousands of markers are
     // drawn on every step, and track colours are kept as hue, saturation, value.

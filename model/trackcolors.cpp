@@ -105,3 +105,9 @@ QColor ContrastingTrackColor(const QList<QColor> &neighbours)
     }
     return QColor::fromHsv(hue, 255, 255, 255);
 }
+
+QColor BrightTrackColor(const QColor &colour)
+{
+    const int hue = colour.hsvHue();
+    return hue < 0 ? QColor(Qt::white) : QColor::fromHsv(hue, 230, 255);
+}

@@ -23,3 +23,7 @@ QColor RandomTrackColor();
 // neighbour, the opposite hue of a single neighbour, otherwise the middle of the
 // widest hue gap; full saturation and value.
 QColor ContrastingTrackColor(const QList<QColor> &neighbours);
+
+// A colour of the same hue as colour, saturated and bright enough to stand out
+// on any slice (white for a colour without hue).
+QColor BrightTrackColor(const QColor &colour);

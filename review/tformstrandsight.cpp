@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QListWidget>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -21,13 +22,21 @@ TFormStrandsight::TFormStrandsight(QWidget *parent)
 
     viewWindow = std::make_unique<TFormTrackView>(nullptr);
     ConnectViewWindow();
+    ConnectReviewer();
     ConnectImageLoading();
     AcceptFileDrops(this);
     AcceptFileDrops(viewWindow.get());
     ShowViewForm();
 }
 
-TFormStrandsight::~TFormStrandsight() { delete form; }
+TFormStrandsight::~TFormStrandsight()
+{
+    // The lists empty themselves as they are destroyed, after this window's
+    // own part is gone: the counts must not follow them.
+    for (QListWidget *list : { form->lwCorr, form->lwErr, form->lwPick })
+        list->model()->disconnect(this);
+    delete form;
+}
 
 // The 23 button connections, in the order of the form. The six Show and Hide
 // buttons are wired here to ShowViewForm and only later, by ConnectViewWindow,

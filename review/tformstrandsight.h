@@ -14,9 +14,11 @@ class TaskControl;
 class TaskRunner;
 class TFormStrandsightForm;
 class TFormTrackView;
+class TrackReviewer;
 struct PendingSave;
 struct SaveResult;
 struct TrackLoad;
+struct TrackRef;
 enum class TaskOutcome;
 
 // The main window: loads images and track sets (through its dialogs, from the
@@ -36,6 +38,9 @@ public:
     // Runs the program's long work (loads, saves) one task at a time behind
     // both windows, with its progress window over this one.
     TaskRunner *Tasks() const { return tasks; }
+    // The review queue of the Track View: the current track and the reviewed
+    // marks, the track table and the strip.
+    TrackReviewer *Reviewer() const { return reviewer; }
 
     // What the load slots do once their file dialog has been answered; files
     // in any order (they are sorted by name here). A track set loads behind
@@ -91,6 +96,11 @@ private slots:
 private:
     void ConnectForm();
     void ConnectViewWindow();
+    // The lists lead to the review queue, and its picks to the picked list.
+    void ConnectReviewer();
+    void TogglePick(TrackRef track);
+    void UpdateListCounts();
+    void SchedulePickedUpdate();
 
     // Loading. A track set is read, its markers made and its list entries
     // prepared aside (TrackLoad); the registry, the markers, the list and the
@@ -133,6 +143,8 @@ private:
     TFormStrandsightForm *form;
     std::unique_ptr<TFormTrackView> viewWindow;
     TaskRunner *tasks;
+    TrackReviewer *reviewer = nullptr;
+    bool pickedUpdatePending = false;
     QString workingDirectory;
     // How many files the loaded set of each kind had: a track's image is the
     // position of its file, so more files than images leave tracks unseen.

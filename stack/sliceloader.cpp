@@ -557,7 +557,8 @@ void SliceLoader::Keep(int slice, const Decoded &decoded, bool retried)
         // A slice that does not fit even now is not decoded again and again:
         // its true size makes the next reservation fail.
         expectedBytes[static_cast<size_t>(slice)] = decoded.display.sizeInBytes();
-        cache.Insert(slice, decoded.display);
+        if (cache.Insert(slice, decoded.display))
+            emit SliceHeld(slice);
     }
     if (passActive && !retried) {
         doneCount = std::min(doneCount + 1, passTotal);

@@ -93,6 +93,9 @@ signals:
     // A slice that Show could not wait for arrived (display null: it failed).
     void SliceArrived(int slice, const QImage &display);
     void RawValuesReady(int slice);
+    // The display image of slice is held now (decoded behind the window or on
+    // the spot): views of other slices than the current one can fill in.
+    void SliceHeld(int slice);
 
 private:
     struct Job;

@@ -99,6 +99,7 @@ private slots:
     void loadsSampleSetThroughFileDialogs();
     void loadsSampleSetFromCommandLine();
     void zoomsIntoADenseSet();
+    void reviewsTheWrongTracksFirst();
 
 private:
     QProcessEnvironment DisplayEnvironment() const;
@@ -693,6 +694,91 @@ void TestRealDisplay::zoomsIntoADenseSet()
                       << Describe(content);
     QVERIFY2(content.coloured > content.pixels / 5, qPrintable(Describe(content)));
     QVERIFY2(content.gray > content.pixels / 20, qPrintable(Describe(content)));
+
+    QVERIFY2(CloseWindow(review), "the review window did not close");
+    QVERIFY2(CloseWindow(view), "the view window did not close");
+    QVERIFY2(ProgramEnded(kWaitMs), "the program did not end after both windows closed");
+    QCOMPARE(program->exitCode(), 0);
+}
+
+// The sample set's error tracks carry jumps: the track table sorted by
+// "Largest Jump" lists them first, Enter goes to the first one, and the strip
+// along it shows the crops jump from one fibre to another. Both screenshots
+// are kept.
+void TestRealDisplay::reviewsTheWrongTracksFirst()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QDir sample(home.filePath(QStringLiteral("sample")));
+    QVERIFY(WriteSample(sample.path(), 24, 300, 512, 7));
+    StartProgram(home.path(),
+                 { QStringLiteral("--images"), sample.filePath(QStringLiteral("images")),
+                   QStringLiteral("--non-error"), sample.filePath(QStringLiteral("tracks/normal")),
+                   QStringLiteral("--error"), sample.filePath(QStringLiteral("tracks/error")) });
+    QVERIFY2(program->waitForStarted(kWaitMs), STRANDSIGHT_BINARY);
+    QString review, view;
+    QVERIFY2(WaitForWindow(QStringLiteral("Strandsight"), review), "no window titled Strandsight");
+    QVERIFY2(WaitForWindow(QStringLiteral("Track View"), view), "no window titled Track View");
+    // Apart on the screen: a screenshot shows what covers the window black.
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), review, QStringLiteral("800"), QStringLiteral("810") });
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), view, QStringLiteral("0"), QStringLiteral("0") });
+    const QString viewShot
+        = QDir(artifacts).filePath(QStringLiteral("realdisplay-track-strip.png"));
+    QTRY_VERIFY_WITH_TIMEOUT(Inspect(Screenshot(view, viewShot)).coloured > 1000, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(OnlyWindowsVisible({ review, view }), kWaitMs);
+    const int viewHeight = WindowSize(view).height();
+
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowfocus"), QStringLiteral("--sync"), view });
+    Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("ctrl+t") });
+    QString table;
+    QVERIFY2(WaitForWindow(QStringLiteral("Track Table"), table), "no window titled Track Table");
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), table, QStringLiteral("810"), QStringLiteral("0") });
+    QTRY_VERIFY_WITH_TIMEOUT(WindowGeometry(table).topLeft() == QPoint(810, 0), kWaitMs);
+    // The header of "Largest Jump": the columns before it are 400 pixels wide,
+    // the header lies under the filter line.
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("mousemove"), QStringLiteral("--window"), table, QStringLiteral("465"),
+          QStringLiteral("52"), QStringLiteral("click"), QStringLiteral("1") });
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("mousemove"), QStringLiteral("1590"), QStringLiteral("1190") });
+    const QString tableShot
+        = QDir(artifacts).filePath(QStringLiteral("realdisplay-track-table.png"));
+    QTest::qWait(500);
+    Run(QStringLiteral("xdotool"), { QStringLiteral("windowraise"), table });
+    QTest::qWait(300);
+    const QImage tableImage = Screenshot(table, tableShot);
+    QVERIFY(!tableImage.isNull());
+    qInfo().noquote() << "track table screenshot:" << tableShot;
+
+    // Enter in the table goes to the first track; Ctrl+B in the view shows
+    // the strip under it.
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowfocus"), QStringLiteral("--sync"), table });
+    Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Return") });
+    Run(QStringLiteral("xdotool"), { QStringLiteral("windowraise"), view });
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowfocus"), QStringLiteral("--sync"), view });
+    Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("ctrl+b") });
+    QTRY_VERIFY_WITH_TIMEOUT(WindowSize(view).height() > viewHeight + 90, kWaitMs);
+    QTest::qWait(1000);
+    const QImage strip = Screenshot(view, viewShot);
+    // The crops: grey images with variation, below the image and its controls.
+    const QRect stripArea(20, strip.height() - 150, strip.width() - 40, 90);
+    int low = 255;
+    int high = 0;
+    for (int y = stripArea.top(); y <= stripArea.bottom(); y += 3) {
+        for (int x = stripArea.left(); x <= stripArea.right(); x += 3) {
+            const int grey = qGray(strip.pixel(x, y));
+            low = std::min(low, grey);
+            high = std::max(high, grey);
+        }
+    }
+    qInfo().noquote() << "track strip screenshot:" << viewShot;
+    QVERIFY2(high - low > 80, qPrintable(QStringLiteral("strip grey %1 to %2").arg(low).arg(high)));
 
     QVERIFY2(CloseWindow(review), "the review window did not close");
     QVERIFY2(CloseWindow(view), "the view window did not close");

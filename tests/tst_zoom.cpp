@@ -32,6 +32,8 @@ private slots:
     void cleanup();
     void fittedViewIsTheStretchedFit();
     void ctrlWheelZoomsAboutTheCursorAndOtherWheelsDoNot();
+    void firstStepFromTheFitKeepsTheCursorsPoint();
+    void fitStaysFittedAndNamesAcrossFirst();
     void stepsResizesAndSameSizeSequencesKeepZoomAndCentre();
     void clicksAndRubberBandMeanTheSamePixelsAtAnyZoom();
     void spaceAndMiddleDragPanWithoutPointsOrSelection();
@@ -214,6 +216,56 @@ void TestZoom::ctrlWheelZoomsAboutTheCursorAndOtherWheelsDoNot()
     for (int notch = 0; notch < 12; ++notch)
         Wheel(cursor, QPoint(0, -120), Qt::ControlModifier);
     QVERIFY(graphics->IsFitted());
+}
+
+// The scroll bars appear with the first step up from the fit, once the event
+// loop has run: the image point under the cursor must still be there then.
+void TestZoom::firstStepFromTheFitKeepsTheCursorsPoint()
+{
+    Load(2, QSize(400, 300));
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    const QPoint cursor(graphics->viewport()->width() / 4, graphics->viewport()->height() / 3);
+    const QPointF under = SceneAt(cursor);
+    Wheel(cursor, QPoint(0, 120), Qt::ControlModifier);
+    QTRY_VERIFY(graphics->horizontalScrollBar()->isVisible()
+                && graphics->verticalScrollBar()->isVisible());
+    QTest::qWait(50);
+    const qreal zoom = graphics->ZoomX();
+    QVERIFY(!graphics->IsFitted() && zoom > 2.0);
+    const QPointF now = SceneAt(cursor);
+    QVERIFY2(QLineF(now, under).length() <= 0.5 / zoom + 1e-6,
+             qPrintable(QStringLiteral("%1,%2 moved to %3,%4")
+                            .arg(under.x())
+                            .arg(under.y())
+                            .arg(now.x())
+                            .arg(now.y())));
+}
+
+// "Fit across % x down %": an image wide and low is shrunk across and
+// stretched down, and the status bar says so in that order. Zoomed in and
+// back at the fit, "-" leaves it fitted.
+void TestZoom::fitStaysFittedAndNamesAcrossFirst()
+{
+    Load(1, QSize(2000, 100));
+    auto *zoom = view->findChild<QLabel *>(QStringLiteral("lbZoom"));
+    const QRegularExpression figures(QStringLiteral("^Fit (\\d+) % x (\\d+) %$"));
+    const QRegularExpressionMatch match = figures.match(zoom->text());
+    QVERIFY2(match.hasMatch(), qPrintable(zoom->text()));
+    const QSize area = graphics->viewport()->size();
+    QVERIFY2(std::abs(match.captured(1).toInt() - area.width() * 100 / 2000) <= 2,
+             qPrintable(zoom->text()));
+    QVERIFY2(std::abs(match.captured(2).toInt() - area.height() * 100 / 100) <= 5,
+             qPrintable(zoom->text()));
+    const QString fit = zoom->text();
+
+    Keys({ Qt::Key_1, Qt::Key_Plus, Qt::Key_Plus, Qt::Key_Plus, Qt::Key_Plus, Qt::Key_Plus,
+           Qt::Key_Plus });
+    QCOMPARE(zoom->text(), QStringLiteral("800 %"));
+    Keys({ Qt::Key_0, Qt::Key_Minus });
+    QVERIFY(graphics->IsFitted());
+    QCOMPARE(zoom->text(), fit);
+    // The whole image across the view: its last column at the right edge.
+    QVERIFY(ViewAt({ 1999.5, 50 }).x() >= area.width() - 4);
 }
 
 void TestZoom::stepsResizesAndSameSizeSequencesKeepZoomAndCentre()

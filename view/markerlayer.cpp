@@ -158,6 +158,11 @@ void MarkerLayer::Draw(QPainter *painter, const QRectF &exposed, const TrackScen
 void MarkerLayer::Render(const TrackScene &scene, const QTransform &toLayer, qreal ratio)
 {
     layer.fill(Qt::transparent);
+    // Under the markers.
+    if (scene.TailLength() > 0)
+        tails.Draw(layer, scene, toLayer);
+    else
+        tails.Clear();
     PrepareSprites(scene, toLayer.m11(), toLayer.m22(), ratio);
     std::optional<QPainter> direct;
     if (!spritesUsable)
@@ -239,7 +244,7 @@ void MarkerLayer::Place(const std::vector<Marker *> &markers, const QTransform &
             direct->save();
             direct->translate(at);
             PaintLook(*direct, deviceShapes[kind], spriteOutline, selected, spriteRatio,
-                      marker->color, ColourPart | FixedPart);
+                      QColor::fromRgba(marker->rgb), ColourPart | FixedPart);
             direct->restore();
             continue;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "view/tracktails.h"
+
 #include <QImage>
 #include <QPainterPath>
 #include <QPoint>
@@ -69,6 +71,7 @@ private:
     qreal spriteRatio = 0;
     bool spriteOutline = false;
 
+    TrackTails tails;
     std::vector<Placed> placed;
     std::vector<int> bandStarts;
     std::vector<int> bandFill;

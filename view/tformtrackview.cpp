@@ -77,6 +77,7 @@ TFormTrackView::TFormTrackView(QWidget *parent)
         failureNotice.clear();
         ShowLoadMessage();
     });
+    ConnectViewOptions();
     // Space pans while held; a focused button must not take it as a click.
     for (QToolButton *button : findChildren<QToolButton *>())
         button->installEventFilter(this);
@@ -108,6 +109,7 @@ void TFormTrackView::UpdateImageRange()
     ui->graphicsView->SequenceLoaded();
     ShowImageStatus();
     ShowLoadMessage();
+    emit ImageSwitched(scene->CurrentImage());
 }
 
 int TFormTrackView::ImageCount() const { return scene->ImageCount(); }
@@ -128,6 +130,7 @@ void TFormTrackView::SceneSwitch(int val)
     ui->graphicsView->ApplyZoom();
     ShowImageStatus();
     ShowLoadMessage();
+    emit ImageSwitched(scene->CurrentImage());
 }
 
 void TFormTrackView::wheelEvent(QWheelEvent *event)
@@ -177,7 +180,8 @@ void TFormTrackView::keyPressEvent(QKeyEvent *event)
         ui->hsImage->triggerAction(QAbstractSlider::SliderSingleStepAdd);
         break;
     default:
-        QWidget::keyPressEvent(event);
+        if (!StepKey(event->key()))
+            QWidget::keyPressEvent(event);
         break;
     }
 }

@@ -8,7 +8,9 @@
 #include <QStringList>
 #include <vector>
 
+class QMenu;
 class QTimer;
+class TrackGraphicsView;
 class TrackScene;
 class TFormTrackViewForm;
 
@@ -35,6 +37,15 @@ public:
     // The message the status bar shows in place of the image: the load, the
     // state of the current image, a slice that just failed.
     QString LoadStatus() const;
+
+    // For views of the tracks that work with this window (the review queue):
+    // makes image current as the slider would (an index outside the sequence
+    // goes to its nearest end), the graphics view, the "View" menu, and room
+    // for a widget under the image and its controls.
+    void GoToImage(int image);
+    TrackGraphicsView *GraphicsView() const;
+    QMenu *ViewMenu() const;
+    void AddUnderImage(QWidget *widget);
 
     // Registry operations.
     void AssignTrackColors(const TrackTable &tracks, ColorTable &colors);
@@ -69,6 +80,8 @@ signals:
     void NewFiber(unsigned int id, bool error);
     void TracksReplaced(bool error);
     void TracksEdited(bool error, const std::vector<unsigned int> &ids);
+    // The scene shows image now (after a step, or a new sequence).
+    void ImageSwitched(int image);
 
 public slots:
     void SceneSwitch(int val);
@@ -88,6 +101,8 @@ private slots:
     void RefreshPixelValue(int image);
     void ShowImageFailure(int image);
     void ShowLoadMessage();
+    void ChooseTailLength();
+    void AskImage();
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
@@ -99,6 +114,8 @@ protected:
 private:
     void AddNewTrackOfKind(bool error);
     void ShowImageStatus();
+    void ConnectViewOptions();
+    bool StepKey(int key);
 
     TFormTrackViewForm *ui;
     bool creating;

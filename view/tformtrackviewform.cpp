@@ -107,6 +107,17 @@ void TFormTrackViewForm::setupUi(QMainWindow *window)
     actionZoomOut = MenuAction(menuView, "actionZoomOut", { QKeySequence(Qt::Key_Minus) });
     actionActualPixels = MenuAction(menuView, "actionActualPixels", { QKeySequence(Qt::Key_1) });
     actionFitToWindow = MenuAction(menuView, "actionFitToWindow", { QKeySequence(Qt::Key_0) });
+    actionKeepAspectRatio = MenuAction(menuView, "actionKeepAspectRatio");
+    actionKeepAspectRatio->setCheckable(true);
+    menuView->addSeparator();
+    actionBrightColours = MenuAction(menuView, "actionBrightColours");
+    actionBrightColours->setCheckable(true);
+    actionTrackTails = MenuAction(menuView, "actionTrackTails", { QKeySequence(Qt::Key_T) });
+    actionTrackTails->setCheckable(true);
+    actionTailLength = MenuAction(menuView, "actionTailLength");
+    menuView->addSeparator();
+    actionGoToImage
+        = MenuAction(menuView, "actionGoToImage", { QKeySequence(Qt::CTRL | Qt::Key_J) });
     menubar->addAction(menuView->menuAction());
     window->setMenuBar(menubar);
 
@@ -164,6 +175,11 @@ void TFormTrackViewForm::retranslateUi(QMainWindow *window)
     actionZoomOut->setText(QApplication::translate(context, "Zoom Out"));
     actionActualPixels->setText(QApplication::translate(context, "Actual Pixels"));
     actionFitToWindow->setText(QApplication::translate(context, "Fit to Window"));
+    actionKeepAspectRatio->setText(QApplication::translate(context, "Keep Aspect Ratio"));
+    actionBrightColours->setText(QApplication::translate(context, "Bright Colours"));
+    actionTrackTails->setText(QApplication::translate(context, "Track Tails"));
+    actionTailLength->setText(QApplication::translate(context, "Tail Length..."));
+    actionGoToImage->setText(QApplication::translate(context, "Go to Image..."));
     lbPosition->setToolTip(
         QApplication::translate(context, "The cursor's position in image pixels"));
     lbValue->setToolTip(QApplication::translate(context, "The pixel's value under the cursor"));

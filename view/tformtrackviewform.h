@@ -41,6 +41,11 @@ public:
     QAction *actionZoomOut = nullptr;
     QAction *actionActualPixels = nullptr;
     QAction *actionFitToWindow = nullptr;
+    QAction *actionKeepAspectRatio = nullptr;
+    QAction *actionBrightColours = nullptr;
+    QAction *actionTrackTails = nullptr;
+    QAction *actionTailLength = nullptr;
+    QAction *actionGoToImage = nullptr;
 
     // The status bar: the image shown, the cursor's position and pixel value,
     // the zoom. The image label gives way to load messages.

@@ -3,6 +3,7 @@
 #include "model/fiber.h"
 #include "view/trackscene.h"
 
+#include <QCoreApplication>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -62,8 +63,9 @@ qreal TrackGraphicsView::ZoomX() const { return transform().m11() * devicePixelR
 
 qreal TrackGraphicsView::ZoomY() const { return transform().m22() * devicePixelRatioF(); }
 
-// The larger of the two fitted scales, in screen pixels per image pixel,
-// for the viewport as it is without scroll bars.
+// The larger of the two fitted scales (the one scale when the aspect ratio
+// is kept), in screen pixels per image pixel, for the viewport as it is
+// without scroll bars.
 qreal TrackGraphicsView::FitLimit() const
 {
     const QRectF rect = sceneRect();
@@ -71,7 +73,7 @@ qreal TrackGraphicsView::FitLimit() const
     // fitInView keeps a margin of 2 pixels on every side.
     const qreal across = (area.width() - 4) / rect.width();
     const qreal down = (area.height() - 4) / rect.height();
-    return std::max(across, down) * devicePixelRatioF();
+    return (keepAspect ? std::min(across, down) : std::max(across, down)) * devicePixelRatioF();
 }
 
 QPointF TrackGraphicsView::ViewportMiddle() const
@@ -92,10 +94,19 @@ void TrackGraphicsView::FitToWindow()
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     if (scene())
-        fitInView(scene()->sceneRect(), Qt::IgnoreAspectRatio);
+        fitInView(scene()->sceneRect(), keepAspect ? Qt::KeepAspectRatio : Qt::IgnoreAspectRatio);
     applying = false;
     emit ZoomChanged();
     FollowCursor();
+}
+
+void TrackGraphicsView::SetKeepAspectRatio(bool keep)
+{
+    if (keep == keepAspect)
+        return;
+    keepAspect = keep;
+    if (fitted)
+        FitToWindow();
 }
 
 void TrackGraphicsView::ZoomIn()
@@ -139,13 +150,8 @@ void TrackGraphicsView::SetZoom(qreal newZoom, QPointF anchor)
     const QPointF anchored = anchorKept && anchor == anchorView
         ? anchorScene
         : viewportTransform().inverted().map(anchor);
-    fitted = false;
-    zoom = newZoom;
     applying = true;
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    const qreal scale = zoom / devicePixelRatioF();
-    setTransform(QTransform::fromScale(scale, scale));
+    ApplySquareZoom(newZoom);
     // The scroll bars may have come or gone meanwhile; bring the anchored
     // image point back under the anchor (as far as the image reaches).
     const QPointF drift = viewportTransform().map(anchored) - anchor;
@@ -156,6 +162,38 @@ void TrackGraphicsView::SetZoom(qreal newZoom, QPointF anchor)
     anchorKept = true;
     anchorView = anchor;
     anchorScene = anchored;
+    emit ZoomChanged();
+    FollowCursor();
+}
+
+void TrackGraphicsView::ApplySquareZoom(qreal newZoom)
+{
+    fitted = false;
+    zoom = newZoom;
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    const qreal scale = zoom / devicePixelRatioF();
+    setTransform(QTransform::fromScale(scale, scale));
+    // The scroll area shows or hides its bars for a new range only once the
+    // event loop comes round; the viewport would shrink after the anchor was
+    // placed and the view re-centre, moving the image by half a bar. Laying
+    // them out now gives the viewport its size before anything is placed.
+    QEvent layout(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(this, &layout);
+}
+
+void TrackGraphicsView::ShowPoint(QPointF scenePos, qreal minZoom)
+{
+    if (!HasImage())
+        return;
+    if (fitted && std::min(ZoomX(), ZoomY()) >= minZoom * (1.0 - kSameZoom))
+        return;
+    applying = true;
+    ApplySquareZoom(std::min(kMaxZoom, fitted ? minZoom : std::max(zoom, minZoom)));
+    centerOn(scenePos);
+    applying = false;
+    centre = ViewCentre();
+    anchorKept = false;
     emit ZoomChanged();
     FollowCursor();
 }

@@ -28,6 +28,10 @@ public:
     qreal ZoomY() const;
 
     void FitToWindow();
+    // The fitted view keeps square image pixels (the whole image shown, with
+    // bars beside it) instead of stretching the image to the view.
+    void SetKeepAspectRatio(bool keep);
+    bool KeepsAspectRatio() const { return keepAspect; }
     // One step up or down the ladder of zooms (powers of the square root of
     // two, so that 100 % is on it) about the centre of the view. Up from the
     // fitted view goes to the first step that is larger than the fit both
@@ -41,6 +45,10 @@ public:
     void ZoomBy(qreal factor, QPointF anchor);
     // Scrolls the image by delta screen pixels (nothing in the fitted view).
     void PanBy(QPoint delta);
+    // Centres scenePos (as far as the image reaches) at a zoom of at least
+    // minZoom; a larger zoom stays, and so does a fitted view that shows the
+    // image at least that large both ways.
+    void ShowPoint(QPointF scenePos, qreal minZoom);
     // The middle of the viewport, and the image point shown there.
     QPointF ViewportMiddle() const;
     QPointF ViewCentre() const;
@@ -87,12 +95,16 @@ private:
     // nothing is ignored.
     void ZoomTo(qreal to, QPointF anchor);
     void SetZoom(qreal zoom, QPointF anchor);
+    // Leaving the fitted view: square pixels at zoom, the scroll bars as the
+    // new zoom needs them.
+    void ApplySquareZoom(qreal newZoom);
     void UpdateCursorShape();
     void UpdateHover(QPoint at);
     void FollowCursor();
     qreal HitTolerance() const;
 
     bool fitted = true;
+    bool keepAspect = false;
     qreal zoom = 1.0;
     QPointF centre;
     // The image point held under the anchor of the last zoom: zooming again at

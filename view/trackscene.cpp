@@ -183,6 +183,7 @@ NormalFiber *TrackScene::MakeNormalFiber(unsigned int id, PointMap points,
     marker->currentImage = currentImage;
     marker->SetPoints(std::move(points));
     marker->ApplyColor();
+    ApplyDrawnColour(marker.get());
     return marker.release();
 }
 
@@ -192,6 +193,7 @@ ErrorFiber *TrackScene::MakeErrorFiber(unsigned int id, PointMap points, const Q
     marker->currentImage = currentImage;
     marker->SetPoints(std::move(points));
     marker->ApplyColor();
+    ApplyDrawnColour(marker.get());
     return marker.release();
 }
 
@@ -199,6 +201,7 @@ void TrackScene::AddNormalFiber(unsigned int id, PointMap points, const QColor &
 {
     normalFibers.push_back(MakeNormalFiber(id, std::move(points), color));
     addItem(normalFibers.back());
+    ++markerSetVersion;
     RepaintMarkers();
 }
 
@@ -206,6 +209,7 @@ void TrackScene::AddErrorFiber(unsigned int id, PointMap points, const QColor &c
 {
     errorFibers.push_back(MakeErrorFiber(id, std::move(points), color));
     addItem(errorFibers.back());
+    ++markerSetVersion;
     RepaintMarkers();
 }
 
@@ -218,8 +222,10 @@ void TrackScene::ReplaceNormalFibers(std::vector<NormalFiber *> made)
     for (NormalFiber *marker : normalFibers) {
         marker->SetOutline(circle);
         marker->currentImage = currentImage;
+        ApplyDrawnColour(marker);
         addItem(marker);
     }
+    ++markerSetVersion;
     ShowNormalFibers();
 }
 
@@ -231,8 +237,10 @@ void TrackScene::ReplaceErrorFibers(std::vector<ErrorFiber *> made)
     for (ErrorFiber *marker : errorFibers) {
         marker->SetOutline(starOutline);
         marker->currentImage = currentImage;
+        ApplyDrawnColour(marker);
         addItem(marker);
     }
+    ++markerSetVersion;
     ShowErrorFibers();
 }
 
@@ -295,6 +303,7 @@ void TrackScene::DeleteMarkers(bool normal, bool error)
     errorFibers.clear();
     newFiber = nullptr;
     clear();
+    ++markerSetVersion;
 
     for (QGraphicsItem *item : std::as_const(others))
         addItem(item);

@@ -113,11 +113,28 @@ public:
     void ClearHover();
     const Fiber *HoveredFiber() const;
 
+    // The track under review: its path is drawn as the hovered track's is,
+    // until another track becomes current or its kind is loaded again.
+    void SetCurrentTrack(bool error, unsigned int id);
+    void ClearCurrentTrack();
+    const Fiber *CurrentFiber() const;
+
+    // Each shown track's path over the images from length before the current
+    // one to length after it, drawn with the markers (0 draws none).
+    void SetTailLength(int length);
+    int TailLength() const { return tailLength; }
+    // Markers (and tails) in a bright colour of their track's hue instead of
+    // the track's own colour, which may be too dark to see on a dark slice.
+    void SetBrightColours(bool bright);
+    bool BrightColours() const { return brightColours; }
+
     // Markers do not repaint the view themselves (they have no contents):
     // every operation that moves, shows, hides, selects, adds or deletes
     // markers ends here.
     void RepaintMarkers();
     quint64 MarkerGeneration() const { return markerGeneration; }
+    // Changes when track markers are added or deleted.
+    quint64 MarkerSetVersion() const { return markerSetVersion; }
 
     // Read access for the windows and the tests.
     int CurrentImage() const { return currentImage; }
@@ -169,6 +186,7 @@ private:
     bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
     void DeleteMarkers(bool normal, bool error);
     void AddCreationMarker();
+    void ApplyDrawnColour(Fiber *marker) const;
 
     SliceLoader *images;
     QImage shown;
@@ -194,4 +212,15 @@ private:
     // Found again lazily after the markers changed under a still cursor.
     mutable const Fiber *hovered = nullptr;
     mutable bool hoverStale = false;
+
+    // Counts additions and deletions of track markers: the current track's
+    // marker is found again after one.
+    quint64 markerSetVersion = 0;
+    bool hasCurrentTrack = false;
+    bool currentTrackError = false;
+    unsigned int currentTrackId = 0;
+    mutable const Fiber *currentFiber = nullptr;
+    mutable quint64 currentFiberVersion = 0;
+    int tailLength = 0;
+    bool brightColours = false;
 };

@@ -2,6 +2,7 @@
 
 #include "model/errorfiber.h"
 #include "model/normalfiber.h"
+#include "model/trackcolors.h"
 #include "view/markerlayer.h"
 #include "view/trackpath.h"
 
@@ -132,8 +133,89 @@ const Fiber *TrackScene::HoveredFiber() const
 void TrackScene::drawForeground(QPainter *painter, const QRectF &rect)
 {
     markerLayer->Draw(painter, rect, *this);
-    if (const Fiber *fiber = HoveredFiber())
+    const Fiber *current = CurrentFiber();
+    if (current)
+        DrawTrackPath(painter, *current, currentImage);
+    const Fiber *fiber = HoveredFiber();
+    if (fiber && fiber != current)
         DrawTrackPath(painter, *fiber, currentImage);
+}
+
+void TrackScene::SetCurrentTrack(bool error, unsigned int id)
+{
+    hasCurrentTrack = true;
+    currentTrackError = error;
+    currentTrackId = id;
+    currentFiber = nullptr;
+    currentFiberVersion = markerSetVersion - 1;
+    update();
+}
+
+void TrackScene::ClearCurrentTrack()
+{
+    if (!hasCurrentTrack)
+        return;
+    hasCurrentTrack = false;
+    currentFiber = nullptr;
+    update();
+}
+
+namespace {
+
+template <typename Marker>
+const Fiber *MarkerOf(const std::vector<Marker *> &markers, unsigned int id)
+{
+    // Loaded markers are in id order and created ones follow them: bisection
+    // finds a loaded one without touching every marker, the rest are searched.
+    const auto bisected
+        = std::lower_bound(markers.begin(), markers.end(), id,
+                           [](const Marker *m, unsigned int key) { return m->id < key; });
+    if (bisected != markers.end() && (*bisected)->id == id)
+        return *bisected;
+    const auto found = std::find_if(markers.begin(), markers.end(),
+                                    [id](const Marker *m) { return m->id == id; });
+    return found == markers.end() ? nullptr : *found;
+}
+
+} // namespace
+
+const Fiber *TrackScene::CurrentFiber() const
+{
+    // Creating a track hides every other one.
+    if (!hasCurrentTrack || creating)
+        return nullptr;
+    if (currentFiberVersion != markerSetVersion) {
+        currentFiber = currentTrackError ? MarkerOf(errorFibers, currentTrackId)
+                                         : MarkerOf(normalFibers, currentTrackId);
+        currentFiberVersion = markerSetVersion;
+    }
+    return currentFiber;
+}
+
+void TrackScene::SetTailLength(int length)
+{
+    length = std::max(length, 0);
+    if (length == tailLength)
+        return;
+    RepaintMarkers();
+    tailLength = length;
+}
+
+void TrackScene::SetBrightColours(bool bright)
+{
+    if (bright == brightColours)
+        return;
+    RepaintMarkers();
+    brightColours = bright;
+    for (NormalFiber *marker : normalFibers)
+        ApplyDrawnColour(marker);
+    for (ErrorFiber *marker : errorFibers)
+        ApplyDrawnColour(marker);
+}
+
+void TrackScene::ApplyDrawnColour(Fiber *marker) const
+{
+    marker->rgb = (brightColours ? BrightTrackColor(marker->color) : marker->color).rgba();
 }
 
 void TrackScene::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)

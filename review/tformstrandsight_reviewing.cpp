@@ -1,0 +1,95 @@
+#include "review/tformstrandsight.h"
+
+#include "review/tformstrandsightform.h"
+#include "table/trackreviewer.h"
+#include "view/tformtrackview.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QStatusBar>
+#include <QTimer>
+
+void TFormStrandsight::ConnectReviewer()
+{
+    reviewer = new TrackReviewer(viewWindow.get(), tasks, this);
+    // A double-click on an id goes to its track, as the track table does.
+    for (const bool error : { false, true }) {
+        QListWidget *list = error ? form->lwErr : form->lwCorr;
+        connect(list, &QListWidget::itemDoubleClicked, this, [this, error](QListWidgetItem *item) {
+            bool ok = false;
+            const unsigned int id = item->text().toUInt(&ok);
+            if (ok && reviewer->GoToTrack({ error, id }))
+                ShowViewForm();
+        });
+    }
+    connect(reviewer, &TrackReviewer::PickToggled, this, &TFormStrandsight::TogglePick);
+    for (QListWidget *list : { form->lwCorr, form->lwErr, form->lwPick }) {
+        QAbstractItemModel *model = list->model();
+        connect(model, &QAbstractItemModel::rowsInserted, this,
+                &TFormStrandsight::UpdateListCounts);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &TFormStrandsight::UpdateListCounts);
+        connect(model, &QAbstractItemModel::modelReset, this, &TFormStrandsight::UpdateListCounts);
+    }
+    QAbstractItemModel *picks = form->lwPick->model();
+    connect(picks, &QAbstractItemModel::rowsInserted, this,
+            &TFormStrandsight::SchedulePickedUpdate);
+    connect(picks, &QAbstractItemModel::rowsRemoved, this, &TFormStrandsight::SchedulePickedUpdate);
+    connect(picks, &QAbstractItemModel::modelReset, this, &TFormStrandsight::SchedulePickedUpdate);
+    connect(picks, &QAbstractItemModel::dataChanged, this, &TFormStrandsight::SchedulePickedUpdate);
+}
+
+void TFormStrandsight::TogglePick(TrackRef track)
+{
+    const QString text
+        = (track.error ? QStringLiteral("E") : QString()) + QString::number(track.id);
+    // The picked list's own duplicate test: the text, letter case ignored.
+    const QList<QListWidgetItem *> found = form->lwPick->findItems(text, Qt::MatchFixedString);
+    const QString name
+        = track.error ? tr("Error track %1").arg(track.id) : tr("Track %1").arg(track.id);
+    if (found.isEmpty()) {
+        form->lwPick->addItem(text);
+        viewWindow->statusBar()->showMessage(tr("%1 picked").arg(name), 4000);
+    } else {
+        qDeleteAll(found);
+        viewWindow->statusBar()->showMessage(tr("%1 no longer picked").arg(name), 4000);
+    }
+}
+
+// Picks are removed one entry at a time (reloading a kind drops thousands):
+// the table learns of them once the list has settled.
+void TFormStrandsight::SchedulePickedUpdate()
+{
+    if (pickedUpdatePending)
+        return;
+    pickedUpdatePending = true;
+    QTimer::singleShot(0, this, [this] {
+        pickedUpdatePending = false;
+        std::vector<unsigned int> norms;
+        std::vector<unsigned int> errs;
+        SplitPickedIds(norms, errs);
+        reviewer->SetPickedIds(norms, errs);
+    });
+}
+
+void TFormStrandsight::UpdateListCounts()
+{
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    const auto show = [&locale](QLabel *label, const QString &title, const QListWidget *list) {
+        // An empty list keeps its plain title. The titles are narrow: a count
+        // that does not fit beside one goes under it.
+        if (list->count() == 0) {
+            label->setText(title);
+            return;
+        }
+        const QString count = QStringLiteral("(%1)").arg(locale.toString(list->count()));
+        const QString oneLine = title + QLatin1Char(' ') + count;
+        const bool fits
+            = label->fontMetrics().horizontalAdvance(oneLine) <= label->contentsRect().width();
+        label->setText(fits ? oneLine : title + QLatin1Char('\n') + count);
+    };
+    show(form->lbCorr, tr("Non-Error Tracks"), form->lwCorr);
+    show(form->lbError, tr("Error Tracks"), form->lwErr);
+    show(form->lbPick, tr("Picked Tracks"), form->lwPick);
+}
