@@ -53,8 +53,10 @@ public:
                        TrackSetWriter::Failure &failure) const;
 
 protected:
-    // Drops of image or track files on either window.
+    // Drops of image or track files on either window, and closing the view
+    // window.
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void DeleteCorrPicks();
@@ -80,10 +82,17 @@ private slots:
     void AddNewLabel(unsigned int label, bool error);
     void ShowMaskedSelection(const std::vector<unsigned int> &norms,
                              const std::vector<unsigned int> &errs);
+    // The id lists follow tracks added or deleted by edits.
+    void FollowEditedIds(bool error, const std::vector<unsigned int> &ids);
+    void ShowUnsavedChanges(bool modified);
 
 private:
     void ConnectForm();
     void ConnectViewWindow();
+    void ChangePicks(const QString &name, const QStringList &added, const QStringList &removed);
+    // Whether closing window may go on: when it would end the program with
+    // changes unsaved, the user is asked first.
+    bool MayClose(QWidget *window);
 
     // Loading. A track set is read into a scratch table (LoadTrackFiles runs
     // the dialog, ReadTrackFiles the files) and replaces the registry's table
@@ -107,6 +116,7 @@ private:
     // Saving.
     void SaveSelection(bool invert);
     void SplitPickedIds(std::vector<unsigned int> &norms, std::vector<unsigned int> &errs) const;
+    // True once the set was written (not when the user cancelled it).
     bool SaveTracks(const std::vector<unsigned int> &ids, const TrackTable &table, bool error,
                     bool invert);
     bool ChooseSaveDirectory(bool error, QString &directory);

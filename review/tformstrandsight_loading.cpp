@@ -1,6 +1,7 @@
 #include "review/tformstrandsight.h"
 
 #include "dialogs/informationbox.h"
+#include "edit/trackeditor.h"
 #include "model/trackfile.h"
 #include "model/tracksetreader.h"
 #include "review/tformstrandsightform.h"
@@ -229,6 +230,7 @@ void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
         viewWindow->CreateNormalFibers();
     }
     FillIdList(error ? form->lwErr : form->lwCorr, labels.result());
+    viewWindow->Editor()->TracksLoaded(error);
     viewWindow->NotifyTracksReplaced(error);
 }
 

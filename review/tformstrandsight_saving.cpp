@@ -3,6 +3,8 @@
 #include "dialogs/basefilenamedialog.h"
 #include "dialogs/informationbox.h"
 #include "dialogs/overwriteconfirmdialog.h"
+#include "edit/trackeditor.h"
+#include "edit/unsavedchanges.h"
 #include "model/trackfile.h"
 #include "model/trackset.h"
 #include "model/tracksetwriter.h"
@@ -43,10 +45,11 @@ void TFormStrandsight::SaveSelection(bool invert)
     SplitPickedIds(norms, errs);
     // Each kind is saved on its own: a failure or cancel in the first does not
     // stop the second.
-    if (!norms.empty())
-        SaveTracks(norms, viewWindow->corrTracks, false, invert);
-    if (!errs.empty())
-        SaveTracks(errs, viewWindow->errTracks, true, invert);
+    UnsavedChanges *changes = viewWindow->Editor()->Changes();
+    if (!norms.empty() && SaveTracks(norms, viewWindow->corrTracks, false, invert))
+        changes->MarkSaved(false);
+    if (!errs.empty() && SaveTracks(errs, viewWindow->errTracks, true, invert))
+        changes->MarkSaved(true);
 }
 
 void TFormStrandsight::SplitPickedIds(std::vector<unsigned int> &norms,
@@ -68,15 +71,15 @@ bool TFormStrandsight::SaveTracks(const std::vector<unsigned int> &ids, const Tr
 {
     QString directory;
     if (!ChooseSaveDirectory(error, directory))
-        return true;
+        return false;
     QString base;
     if (!PromptBaseFilename(base))
-        return true;
+        return false;
     const QStringList names = SaveFileNames(base, viewWindow->ImageCount());
     if (WouldOverwrite(directory, names)) {
         OverwriteConfirmDialog confirm(this);
         if (confirm.exec() != QDialog::Accepted)
-            return true;
+            return false;
     }
     TrackSetWriter::Failure failure;
     if (WriteTrackSet(directory, base, ids, table, invert, failure))
@@ -128,8 +131,7 @@ bool TFormStrandsight::WriteTrackSet(const QString &directory, const QString &ba
                                      const std::vector<unsigned int> &ids, const TrackTable &table,
                                      bool invert, TrackSetWriter::Failure &failure) const
 {
-    return ::WriteTrackSet(directory, base, viewWindow->ImageCount(), ids, table, invert,
-                           failure);
+    return ::WriteTrackSet(directory, base, viewWindow->ImageCount(), ids, table, invert, failure);
 }
 
 // Rich text, so the hints' underlined <u>do</u> shows as such.

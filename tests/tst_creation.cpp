@@ -161,8 +161,8 @@ void TestCreation::refusals()
     const QString noImages
         = QStringLiteral("You must first load images before placing new fibers.");
     const QString notCreating = QStringLiteral(
-        "You haven't created a new fiber.\n\nPress \"New\" and click where the fiber should go "
-        "in each cross-section.");
+        "You haven't created a new fiber.\n\nPress \"Create Track\" and click where the fiber "
+        "should go in each cross-section.");
     const QString noPoints = QStringLiteral(
         "No fibers has been placed.\n\nClick where the fiber should go in each cross-section.");
     {

@@ -1,5 +1,6 @@
 #include "view/tformtrackview.h"
 
+#include "edit/trackeditor.h"
 #include "view/tformtrackviewform.h"
 #include "view/trackgraphicsview.h"
 #include "view/trackscene.h"
@@ -29,6 +30,7 @@ TFormTrackView::TFormTrackView(QWidget *parent)
     , scene(new TrackScene(this))
     , ui(new TFormTrackViewForm)
     , creating(false)
+    , editor(new TrackEditor({ corrTracks, errTracks, corrColors, errColors }, this))
 {
     ui->setupUi(this);
     connect(ui->btNew, &QToolButton::clicked, this, &TFormTrackView::NewTrack);
@@ -62,6 +64,7 @@ TFormTrackView::TFormTrackView(QWidget *parent)
     connect(view, &TrackGraphicsView::CursorMoved, this, &TFormTrackView::ShowCursorStatus);
     connect(view, &TrackGraphicsView::CursorLeft, this, &TFormTrackView::ClearCursorStatus);
     connect(scene, &TrackScene::PixelValuesReady, this, &TFormTrackView::RefreshPixelValue);
+    ConnectEditing();
     // Space pans while held; a focused button must not take it as a click.
     for (QToolButton *button : findChildren<QToolButton *>())
         button->installEventFilter(this);
@@ -75,6 +78,8 @@ TFormTrackView::TFormTrackView(QWidget *parent)
 
 TFormTrackView::~TFormTrackView()
 {
+    // First: clearing its history updates the Edit menu's actions.
+    delete editor;
     delete ui;
     delete scene;
 }
@@ -106,7 +111,10 @@ void TFormTrackView::RefreshView()
 
 void TFormTrackView::SceneSwitch(int val)
 {
+    followingScene = true;
     scene->SwitchImage(val);
+    followingScene = false;
+    ReselectEditTarget();
     // Also brings the status of a still cursor to the new image.
     ui->graphicsView->ApplyZoom();
     ShowImageStatus();

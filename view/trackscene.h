@@ -1,5 +1,6 @@
 #pragma once
 
+#include "edit/trackchange.h"
 #include "model/tracktypes.h"
 #include "stack/imagesequence.h"
 
@@ -9,6 +10,7 @@
 #include <QPainterPath>
 #include <QPolygonF>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -92,6 +94,24 @@ public:
     void ClearHover();
     const Fiber *HoveredFiber() const;
 
+    // Brings the markers of the given tracks of one kind in line with the
+    // registry after an edit: new points, a marker for a track that has none
+    // (shown, unless a track is being created), none for a track that is
+    // gone. Markers keep their selection and hidden state.
+    void SyncFibers(bool error, const TrackTable &tracks, const ColorTable &colors,
+                    std::vector<unsigned int> ids);
+    // The marker of a track, or null.
+    Fiber *FindFiber(TrackKey key) const;
+    QGraphicsItem *FindMarker(TrackKey key) const;
+    // While a point is dragged: the track's marker shown at at until
+    // EndPointPreview puts it back on its point.
+    void PreviewPoint(TrackKey key, QPointF at);
+    void EndPointPreview(TrackKey key);
+    // Tracks whose paths are drawn across the sequence besides the hovered
+    // one (those just edited, the one whose points are being placed).
+    void SetMarkedPaths(std::vector<TrackKey> keys);
+    const std::vector<TrackKey> &MarkedPaths() const { return markedPaths; }
+
     // Markers do not repaint the view themselves (they have no contents):
     // every operation that moves, shows, hides, selects, adds or deletes
     // markers ends here.
@@ -135,7 +155,9 @@ private:
     void MoveMarkersTo(int image);
     bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
     void ApplyMarkerShape(NormalFiber *marker) const;
-    void DeleteMarkers(bool normal, bool error);
+    // Deletes the markers for which drop is true.
+    void DeleteMarkers(const std::function<bool(const Fiber &)> &drop);
+    const std::vector<const Fiber *> &MarkedFibers() const;
     void AddCreationMarker();
 
     SliceLoader *images;
@@ -162,4 +184,8 @@ private:
     // Found again lazily after the markers changed under a still cursor.
     mutable const Fiber *hovered = nullptr;
     mutable bool hoverStale = false;
+    std::vector<TrackKey> markedPaths;
+    // Their markers, found again once the markers changed.
+    mutable std::vector<const Fiber *> markedFibers;
+    mutable quint64 markedGeneration = 0;
 };

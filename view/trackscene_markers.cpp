@@ -134,8 +134,13 @@ const Fiber *TrackScene::HoveredFiber() const
 void TrackScene::drawForeground(QPainter *painter, const QRectF &rect)
 {
     markerLayer->Draw(painter, rect, *this);
-    if (const Fiber *fiber = HoveredFiber())
-        DrawTrackPath(painter, *fiber, currentImage);
+    const Fiber *hoveredFiber = HoveredFiber();
+    for (const Fiber *fiber : MarkedFibers()) {
+        if (fiber != hoveredFiber)
+            DrawTrackPath(painter, *fiber, currentImage);
+    }
+    if (hoveredFiber)
+        DrawTrackPath(painter, *hoveredFiber, currentImage);
 }
 
 void TrackScene::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
