@@ -412,6 +412,10 @@ void TestEditing::dragMovesThePointToThePixelUnderTheCursor()
         QCOMPARE(Inconsistency(), QString());
         Hover({ 10, 10 });
         const QImage shot = graphics->viewport()->grab().toImage();
+        // Only the markers around the old and the new place were drawn
+        // again: the same picture as all markers drawn anew.
+        view->scene->RepaintMarkers();
+        QCOMPARE(graphics->viewport()->grab().toImage(), shot);
         QVERIFY(shot.pixel(graphics->mapFromScene(QPointF(p.x, p.y))) != background);
         // The old place, away from the path to image 1 at (110, 100).
         const QPointF old = from + QPointF(-4, 5);

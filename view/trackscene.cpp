@@ -140,25 +140,32 @@ void TrackScene::drawBackground(QPainter *painter, const QRectF &)
 
 void TrackScene::AddNormalFiber(unsigned int id, PointMap points, const QColor &color)
 {
-    auto *marker = new NormalFiber(id, color);
-    ApplyMarkerShape(marker);
-    marker->currentImage = currentImage;
-    marker->SetPoints(std::move(points));
-    marker->ApplyColor();
-    normalFibers.push_back(marker);
-    addItem(marker);
+    AddMarker(false, id, std::move(points), color);
     RepaintMarkers();
 }
 
 void TrackScene::AddErrorFiber(unsigned int id, PointMap points, const QColor &color)
 {
-    auto *marker = new ErrorFiber(id, color, star);
-    marker->currentImage = currentImage;
-    marker->SetPoints(std::move(points));
-    marker->ApplyColor();
-    errorFibers.push_back(marker);
-    addItem(marker);
+    AddMarker(true, id, std::move(points), color);
     RepaintMarkers();
+}
+
+void TrackScene::AddMarker(bool error, unsigned int id, PointMap points, const QColor &color)
+{
+    const auto add = [&](auto *marker, auto &markers) {
+        marker->currentImage = currentImage;
+        marker->SetPoints(std::move(points));
+        marker->ApplyColor();
+        markers.push_back(marker);
+        addItem(marker);
+    };
+    if (error) {
+        add(new ErrorFiber(id, color, star), errorFibers);
+    } else {
+        auto *marker = new NormalFiber(id, color);
+        ApplyMarkerShape(marker);
+        add(marker, normalFibers);
+    }
 }
 
 void TrackScene::DeleteNormalFibers()

@@ -117,6 +117,12 @@ public:
     // markers ends here.
     void RepaintMarkers();
     quint64 MarkerGeneration() const { return markerGeneration; }
+    // A change of the markers at scenePos only (a point moved, a marker added
+    // or removed by an edit): the view redraws the markers around it alone.
+    void RepaintMarkersAt(QPointF scenePos);
+    // Whether every change since generation was one of RepaintMarkersAt, and
+    // where; false once any other change came since.
+    bool MarkerChangesSince(quint64 generation, std::vector<QPointF> &places) const;
 
     // Read access for the windows and the tests.
     int CurrentImage() const { return currentImage; }
@@ -159,6 +165,10 @@ private:
     void DeleteMarkers(const std::function<bool(const Fiber &)> &drop);
     const std::vector<const Fiber *> &MarkedFibers() const;
     void AddCreationMarker();
+    // Adds the marker of a track (hidden, at the current image) without a
+    // repaint.
+    void AddMarker(bool error, unsigned int id, PointMap points, const QColor &color);
+    template <typename Marker> void RepaintAround(const Marker *marker);
 
     SliceLoader *images;
     QImage shown;
@@ -177,6 +187,10 @@ private:
     int markerRadius = 10;
     bool outlineMarkers = false;
     quint64 markerGeneration = 0;
+    // The generation of the last change that was not one of RepaintMarkersAt,
+    // and the places of those since.
+    quint64 wholeGeneration = 0;
+    std::vector<std::pair<quint64, QPointF>> changedPlaces;
     std::unique_ptr<MarkerLayer> markerLayer;
     bool hovering = false;
     QPointF hoverPosition;

@@ -34,6 +34,12 @@ QGraphicsItem *TrackScene::FindMarker(TrackKey key) const
     return FindIn(normalFibers, key.id);
 }
 
+template <typename Marker> void TrackScene::RepaintAround(const Marker *marker)
+{
+    if (marker->isVisible())
+        RepaintMarkersAt(marker->pos());
+}
+
 void TrackScene::SyncFibers(bool error, const TrackTable &tracks, const ColorTable &colors,
                             std::vector<unsigned int> ids)
 {
@@ -41,7 +47,6 @@ void TrackScene::SyncFibers(bool error, const TrackTable &tracks, const ColorTab
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     if (ids.empty())
         return;
-    RepaintMarkers();
     std::vector<bool> hasMarker(ids.size(), false);
     std::vector<unsigned int> gone;
     const auto update = [&](auto &markers) {
@@ -56,6 +61,7 @@ void TrackScene::SyncFibers(bool error, const TrackTable &tracks, const ColorTab
                 gone.push_back(marker->id);
                 continue;
             }
+            RepaintAround(marker);
             if (marker->color != colour->second) {
                 marker->color = colour->second;
                 marker->rgb = colour->second.rgba();
@@ -63,6 +69,7 @@ void TrackScene::SyncFibers(bool error, const TrackTable &tracks, const ColorTab
             }
             marker->SetPoints(track->second);
             marker->Refresh();
+            RepaintAround(marker);
         }
     };
     if (error)
@@ -78,6 +85,7 @@ void TrackScene::SyncFibers(bool error, const TrackTable &tracks, const ColorTab
         const auto remove = [this, &gone](auto &markers) {
             for (auto it = markers.begin(); it != markers.end();) {
                 if (std::binary_search(gone.begin(), gone.end(), (*it)->id)) {
+                    RepaintAround(*it);
                     removeItem(*it);
                     delete *it;
                     it = markers.erase(it);
@@ -97,35 +105,46 @@ void TrackScene::SyncFibers(bool error, const TrackTable &tracks, const ColorTab
         const auto colour = colors.find(ids[i]);
         if (hasMarker[i] || track == tracks.end() || colour == colors.end())
             continue;
-        if (error) {
-            AddErrorFiber(ids[i], track->second, colour->second);
+        AddMarker(error, ids[i], track->second, colour->second);
+        const auto show = [this](auto *marker) {
             if (!creating)
-                errorFibers.back()->ShowFiber();
-        } else {
-            AddNormalFiber(ids[i], track->second, colour->second);
-            if (!creating)
-                normalFibers.back()->ShowFiber();
-        }
+                marker->ShowFiber();
+            RepaintAround(marker);
+        };
+        if (error)
+            show(errorFibers.back());
+        else
+            show(normalFibers.back());
     }
+    // Markers changed where none is drawn too (on other images): the paths
+    // and the hovered track are found again all the same.
+    hoverStale = true;
+    markedGeneration = 0;
+    QGraphicsScene::update();
 }
 
 void TrackScene::PreviewPoint(TrackKey key, QPointF at)
 {
     if (QGraphicsItem *marker = FindMarker(key)) {
-        RepaintMarkers();
+        RepaintMarkersAt(marker->pos());
         marker->setPos(at);
+        RepaintMarkersAt(at);
     }
 }
 
 void TrackScene::EndPointPreview(TrackKey key)
 {
-    RepaintMarkers();
-    if (key.error) {
-        if (ErrorFiber *marker = FindIn(errorFibers, key.id))
-            marker->Refresh();
-    } else if (NormalFiber *marker = FindIn(normalFibers, key.id)) {
+    const auto refresh = [this](auto *marker) {
+        if (!marker)
+            return;
+        RepaintMarkersAt(marker->pos());
         marker->Refresh();
-    }
+        RepaintAround(marker);
+    };
+    if (key.error)
+        refresh(FindIn(errorFibers, key.id));
+    else
+        refresh(FindIn(normalFibers, key.id));
 }
 
 void TrackScene::SetMarkedPaths(std::vector<TrackKey> keys)
