@@ -673,6 +673,13 @@ void TestEditing::unsavedChangesInTitleAndWhenQuitting()
     QCOMPARE(window->windowTitle(), QStringLiteral("Strandsight"));
     Pick("lwErr", { "4" });
     QCOMPARE(window->windowTitle(), QStringLiteral("Strandsight *"));
+    // Picks are undone where they are made, with the same keys.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(ListTexts(List("lwPick")).isEmpty());
+    QTest::keyClick(window, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(ListTexts(List("lwPick")), QStringList({ "E4" }));
 
     // Saving the picked kind leaves nothing unsaved.
     const QString out = QDir(dir->path()).filePath(QStringLiteral("out"));
