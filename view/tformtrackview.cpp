@@ -80,6 +80,8 @@ TFormTrackView::~TFormTrackView()
 {
     // First: clearing its history updates the Edit menu's actions.
     delete editor;
+    // The scene deselects its markers as it goes, with the form gone.
+    disconnect(scene, nullptr, this, nullptr);
     delete ui;
     delete scene;
 }
