@@ -738,9 +738,10 @@ int EditOurs(const QString &data, const QString &what, int reps)
         timer.start();
         for (int i = 0; i < 1000; ++i) {
             const unsigned int id = ids[random() % ids.size()];
-            TrackPoint p = viewWindow->corrTracks.at(id).at(static_cast<unsigned int>(image));
+            const PointMap &track = viewWindow->corrTracks.at(id);
+            TrackPoint p = track.find(static_cast<unsigned int>(image))->second;
             p.x += 1.5f;
-            points += static_cast<qint64>(viewWindow->corrTracks.at(id).size());
+            points += static_cast<qint64>(track.size());
             editor->Apply(PlanPlacePoint(registry, { false, id }, image, p));
         }
         const double ms = timer.nsecsElapsed() / 1e6;
