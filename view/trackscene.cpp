@@ -195,6 +195,8 @@ std::vector<KeptMarker> TakeMarkers(std::vector<Marker *> &markers,
                                     const std::function<bool(const Fiber &)> &drop)
 {
     std::vector<KeptMarker> kept;
+    kept.reserve(static_cast<size_t>(std::count_if(
+        markers.begin(), markers.end(), [&drop](const Marker *marker) { return !drop(*marker); })));
     for (Marker *marker : markers) {
         if (!drop(*marker))
             kept.push_back({ marker->id, marker->color, std::move(marker->points), marker->hidden,
