@@ -5,6 +5,7 @@
 // is its own: the parent makes the data with the sample-data generator, starts
 // one child per scenario and variant, and collects what they print.
 
+#include "edit/trackeditor.h"
 #include "model/fiber.h"
 #include "model/normalfiber.h"
 #include "model/trackfile.h"
@@ -23,6 +24,7 @@
 #include "view/trackgraphicsview.h"
 #include "view/trackscene.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -47,6 +49,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
+#include <QUndoStack>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -1008,6 +1011,105 @@ int Visibility(const QString &data, const QString &what, int reps)
     return 0;
 }
 
+// Editing a large set: a point dragged to a new place with "Edit Points"
+// (timed from the release to the repainted view), one undo with its repaint,
+// or the memory that 1,000 moves hold in the history.
+int EditOurs(const QString &data, const QString &what, int reps)
+{
+    TFormStrandsight window;
+    if (!LoadSet(window, data))
+        return 2;
+    TFormTrackView *viewWindow = window.ViewWindow();
+    auto *view = viewWindow->findChild<TrackGraphicsView *>(QStringLiteral("graphicsView"));
+    SizeViewport(viewWindow, view, 800, 600);
+    viewWindow->findChild<QAction *>(QStringLiteral("actionEditPoints"))->setChecked(true);
+    QAction *undo = viewWindow->findChild<QAction *>(QStringLiteral("actionUndo"));
+    view->viewport()->repaint();
+    TrackScene *scene = viewWindow->scene;
+    QWidget *viewport = view->viewport();
+
+    // Markers on the screen that no other marker covers.
+    std::vector<QPoint> targets;
+    for (const NormalFiber *marker : scene->NormalFibers()) {
+        const QPoint at = view->mapFromScene(marker->pos());
+        if (marker->isVisible() && viewport->rect().adjusted(20, 20, -20, -20).contains(at)
+            && scene->FiberAt(view->mapToScene(at), 0.0) == marker)
+            targets.push_back(at);
+    }
+    if (targets.size() < 50)
+        return 2;
+    std::mt19937 random(7);
+    const auto mouse = [viewport](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, viewport->mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    };
+    // A drag of a few pixels from a marker, timed from its release.
+    const auto drag = [&]() {
+        const QPoint from = targets[random() % targets.size()];
+        const QPoint to = from + QPoint(6, 4);
+        mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+        mouse(QEvent::MouseMove, from + QPoint(3, 2), Qt::LeftButton);
+        mouse(QEvent::MouseMove, to, Qt::LeftButton);
+        viewport->repaint();
+        QElapsedTimer timer;
+        timer.start();
+        mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+        viewport->repaint();
+        return timer.nsecsElapsed() / 1e6;
+    };
+
+    std::vector<double> times;
+    TrackEditor *editor = viewWindow->Editor();
+    if (what == QLatin1String("history")) {
+        // Moves through the editor, as drags make them, without repaints.
+        const TrackRegistry &registry = editor->Registry();
+        const int image = scene->CurrentImage();
+        std::vector<unsigned int> ids;
+        for (const auto &[id, points] : viewWindow->corrTracks) {
+            if (points.count(static_cast<unsigned int>(image)))
+                ids.push_back(id);
+        }
+        qint64 points = 0;
+        const qint64 before = RssKb();
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 1000; ++i) {
+            const unsigned int id = ids[random() % ids.size()];
+            const PointMap &track = viewWindow->corrTracks.at(id);
+            TrackPoint p = track.find(static_cast<unsigned int>(image))->second;
+            p.x += 1.5f;
+            points += static_cast<qint64>(track.size());
+            editor->Apply(PlanPlacePoint(registry, { false, id }, image, p));
+        }
+        const double ms = timer.nsecsElapsed() / 1e6;
+        Report(ms / 1000.0,
+               QStringLiteral("deltakb=%1 estimatekb=%2 steps=%3 points=%4")
+                   .arg(RssKb() - before)
+                   .arg(editor->HistoryBytes() / 1024)
+                   .arg(editor->History()->count())
+                   .arg(points / 1000));
+        return 0;
+    }
+    for (int r = 0; r < reps; ++r) {
+        const double moved = drag();
+        if (what == QLatin1String("move")) {
+            times.push_back(moved);
+            continue;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        undo->trigger();
+        viewport->repaint();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    if (editor->History()->count() == 0)
+        return 2;
+    Report(Median(times), QStringLiteral("markers=%1").arg(scene->NormalFibers().size()));
+    return 0;
+}
+
 int RunChild(const QStringList &args)
 {
     // child SCENARIO VARIANT DATA [TARGET] REPS
@@ -1049,6 +1151,8 @@ int RunChild(const QStringList &args)
         return TableOurs(data, reps);
     if (scenario == QLatin1String("next"))
         return NextOurs(data, reps, variant == QLatin1String("baseline"));
+    if (scenario == QLatin1String("edit"))
+        return EditOurs(data, variant, reps);
     return 3;
 }
 
@@ -1191,8 +1295,8 @@ bool WriteHugeFile(const QString &path, qint64 bytes)
 
 int RunParent(int reps, bool quick, const QString &only)
 {
-    // Groups of rows: images, stack, steps, review, hover, tracks (loading and
-    // saving), store (loading at the sizes of real scans).
+    // Groups of rows: images, stack, steps, review, hover, edit, tracks (loading
+    // and saving), store (loading at the sizes of real scans).
     const auto wanted
         = [&only](const char *group) { return only.isEmpty() || only == QLatin1String(group); };
     QTemporaryDir temp;
@@ -1466,6 +1570,44 @@ int RunParent(int reps, bool quick, const QString &only)
         QDir(dir).removeRecursively();
     }
 
+    if (wanted("edit")) {
+        // A long scan's worth of points per track, on small slices.
+        SampleOptions editSet;
+        editSet.slices = quick ? 20 : 100;
+        editSet.fibres = quick ? 5000 : 50000;
+        editSet.width = editSet.height = 1024;
+        editSet.errorShare = 0.0;
+        const QString dir = root + QStringLiteral("/edit");
+        if (!MakeData(dir, editSet))
+            return 1;
+        const QString size = QStringLiteral("%1 tracks of %2 points, 800x600 view")
+                                 .arg(editSet.fibres)
+                                 .arg(editSet.slices);
+        const QString editReps = QString::number(std::max(reps * 6, 30));
+        // A slider step on the same set, which draws every marker: an edit
+        // should cost a fraction of it.
+        const Measure step
+            = RunMeasure({ QStringLiteral("steps"), QStringLiteral("ours"), dir, editReps });
+        const Measure move
+            = RunMeasure({ QStringLiteral("edit"), QStringLiteral("move"), dir, editReps });
+        row(QStringLiteral("Edit Points: move a point"), size, move, step,
+            QStringLiteral("from the release of the drag: step, markers, lists, repaint; "
+                           "baseline: one slider step (goal 16 ms)"));
+        const Measure undone
+            = RunMeasure({ QStringLiteral("edit"), QStringLiteral("undo"), dir, editReps });
+        row(QStringLiteral("Undo (a move)"), size, undone, step,
+            QStringLiteral("repaint included; baseline: one slider step (goal 16 ms)"));
+        const Measure history
+            = RunMeasure({ QStringLiteral("edit"), QStringLiteral("history"), dir, repsText });
+        row(QStringLiteral("history of 1,000 moves"), size, history, Measure {},
+            QStringLiteral("ms per move without repaint; %1 MB more memory in use, %2 MB by the "
+                           "history's own estimate (bound 256 MB)")
+                .arg(history.extra.value(QStringLiteral("deltakb")).toDouble() / 1024.0, 0, 'f', 1)
+                .arg(history.extra.value(QStringLiteral("estimatekb")).toDouble() / 1024.0, 0, 'f',
+                     1));
+        QDir(dir).removeRecursively();
+    }
+
     if (wanted("tracks")) {
         const Measure loadBase = RunMeasure(
             { QStringLiteral("tracks"), QStringLiteral("baseline"), tracksDir, repsText });
@@ -1641,7 +1783,7 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Internal: run one measurement."));
     QCommandLineOption onlyOption(QStringLiteral("only"),
                                   QStringLiteral("Only one group of rows: images, stack, steps, "
-                                                 "review, hover, tracks or store."),
+                                                 "review, hover, edit, tracks or store."),
                                   QStringLiteral("group"));
     parser.addOptions({ repsOption, quickOption, onlyOption, childOption });
     parser.process(app);

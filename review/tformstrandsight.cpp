@@ -1,13 +1,18 @@
 #include "review/tformstrandsight.h"
 
+#include "edit/trackeditor.h"
+#include "edit/unsavedchanges.h"
 #include "review/tformstrandsightform.h"
 #include "tasks/taskrunner.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 
+#include <QAction>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -84,6 +89,45 @@ void TFormStrandsight::ConnectViewWindow()
                 &TFormTrackView::Mask),
             this, &TFormStrandsight::ShowMaskedSelection);
     connect(viewWindow.get(), &TFormTrackView::NewFiber, this, &TFormStrandsight::AddNewLabel);
+
+    TrackEditor *editor = viewWindow->Editor();
+    editor->SetPickList(form->lwPick);
+    connect(viewWindow.get(), &TFormTrackView::TracksEdited, this,
+            &TFormStrandsight::FollowEditedIds);
+    connect(editor->Changes(), &UnsavedChanges::ModifiedChanged, this,
+            &TFormStrandsight::ShowUnsavedChanges);
+    // Picks are undone here as well, where they are made.
+    addActions(viewWindow->HistoryActions());
+}
+
+void TFormStrandsight::ShowUnsavedChanges(bool modified)
+{
+    setWindowTitle(modified ? tr("Strandsight *") : tr("Strandsight"));
+}
+
+void TFormStrandsight::closeEvent(QCloseEvent *event)
+{
+    if (MayClose(this))
+        QMainWindow::closeEvent(event);
+    else
+        event->ignore();
+}
+
+bool TFormStrandsight::MayClose(QWidget *window)
+{
+    QWidget *other = window == this ? static_cast<QWidget *>(viewWindow.get()) : this;
+    if (other->isVisible() || !viewWindow->Editor()->Changes()->IsModified())
+        return true;
+    QMessageBox box(window);
+    box.setObjectName(QStringLiteral("unsavedChangesBox"));
+    box.setIcon(QMessageBox::Warning);
+    box.setText(tr("The tracks have unsaved changes. Quit anyway?"));
+    QPushButton *quit = box.addButton(tr("Quit"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == quit;
 }
 
 void TFormStrandsight::Directory()

@@ -65,8 +65,10 @@ public:
                    const QStringList &error);
 
 protected:
-    // Drops of image or track files on either window.
+    // Drops of image or track files on either window, and closing the view
+    // window.
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void DeleteCorrPicks();
@@ -92,6 +94,9 @@ private slots:
     void AddNewLabel(unsigned int label, bool error);
     void ShowMaskedSelection(const std::vector<unsigned int> &norms,
                              const std::vector<unsigned int> &errs);
+    // The id lists follow tracks added or deleted by edits.
+    void FollowEditedIds(bool error, const std::vector<unsigned int> &ids);
+    void ShowUnsavedChanges(bool modified);
 
 private:
     void ConnectForm();
@@ -101,6 +106,10 @@ private:
     void TogglePick(TrackRef track);
     void UpdateListCounts();
     void SchedulePickedUpdate();
+    void ChangePicks(const QString &name, const QStringList &added, const QStringList &removed);
+    // Whether closing window may go on: when it would end the program with
+    // changes unsaved, the user is asked first.
+    bool MayClose(QWidget *window);
 
     // Loading. A track set is read, its markers made and its list entries
     // prepared aside (TrackLoad); the registry, the markers, the list and the

@@ -1,6 +1,7 @@
 #include "review/tformstrandsight.h"
 
 #include "dialogs/informationbox.h"
+#include "edit/trackeditor.h"
 #include "model/errorfiber.h"
 #include "model/freedmemory.h"
 #include "model/normalfiber.h"
@@ -180,6 +181,7 @@ void TFormStrandsight::ReplaceTracks(TrackLoad &load)
     }
     FillIdList(error ? form->lwErr : form->lwCorr, load.labels);
     load.replaced = true;
+    viewWindow->Editor()->TracksLoaded(error);
     viewWindow->NotifyTracksReplaced(error);
 }
 

@@ -64,6 +64,12 @@ void TFormStrandsight::AcceptFileDrops(QWidget *window)
 bool TFormStrandsight::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::Close && watched == viewWindow.get()) {
+        if (MayClose(viewWindow.get()))
+            return false;
+        event->ignore();
+        return true;
+    }
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
         return QMainWindow::eventFilter(watched, event);
     auto *drop = static_cast<QDropEvent *>(event);

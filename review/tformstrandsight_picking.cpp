@@ -1,5 +1,7 @@
 #include "review/tformstrandsight.h"
 
+#include "edit/sortedlist.h"
+#include "edit/trackeditor.h"
 #include "review/tformstrandsightform.h"
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
@@ -12,11 +14,11 @@
 
 namespace {
 
-// Adds the selected entries of source to picks, each under its pick text
-// (prefix + id). The duplicate test ignores letter case and sees the picks
-// added earlier in the same call. A set rather than a search of the list per
-// entry: picking thousands of tracks must not take quadratic time.
-void PickSelected(QListWidget *source, QListWidget *picks, const QString &prefix)
+// The pick texts (prefix + id) of the selected entries of source that picks
+// does not hold yet. The duplicate test ignores letter case and sees the
+// picks found earlier in the same call. A set rather than a search of the
+// list per entry: picking thousands of tracks must not take quadratic time.
+QStringList NewPicks(const QListWidget *source, const QListWidget *picks, const QString &prefix)
 {
     QSet<QString> present;
     for (int row = 0; row < picks->count(); ++row)
@@ -30,7 +32,16 @@ void PickSelected(QListWidget *source, QListWidget *picks, const QString &prefix
             added << pick;
         }
     }
-    picks->addItems(added);
+    return added;
+}
+
+QStringList Texts(const QList<QListWidgetItem *> &items)
+{
+    QStringList texts;
+    texts.reserve(items.size());
+    for (const QListWidgetItem *item : items)
+        texts << item->text();
+    return texts;
 }
 
 template <typename Predicate> void DeletePicksWhere(QListWidget *picks, Predicate matches)
@@ -85,13 +96,36 @@ void TFormStrandsight::DeleteErrPicks()
     });
 }
 
-void TFormStrandsight::PickCorr() { PickSelected(form->lwCorr, form->lwPick, QString()); }
+// Changes of the picked list are steps of the view window's undo history.
+void TFormStrandsight::ChangePicks(const QString &name, const QStringList &added,
+                                   const QStringList &removed)
+{
+    if (!added.isEmpty() || !removed.isEmpty())
+        viewWindow->Editor()->Apply(PlanPickChange(name, added, removed));
+}
 
-void TFormStrandsight::PickErr() { PickSelected(form->lwErr, form->lwPick, QStringLiteral("E")); }
+void TFormStrandsight::PickCorr()
+{
+    ChangePicks(tr("Pick"), NewPicks(form->lwCorr, form->lwPick, QString()), {});
+}
 
-void TFormStrandsight::Remove() { qDeleteAll(form->lwPick->selectedItems()); }
+void TFormStrandsight::PickErr()
+{
+    ChangePicks(tr("Pick"), NewPicks(form->lwErr, form->lwPick, QStringLiteral("E")), {});
+}
 
-void TFormStrandsight::RemoveAll() { form->lwPick->clear(); }
+void TFormStrandsight::Remove()
+{
+    ChangePicks(tr("Remove"), {}, Texts(form->lwPick->selectedItems()));
+}
+
+void TFormStrandsight::RemoveAll()
+{
+    QList<QListWidgetItem *> all;
+    for (int row = 0; row < form->lwPick->count(); ++row)
+        all << form->lwPick->item(row);
+    ChangePicks(tr("Remove All"), {}, Texts(all));
+}
 
 void TFormStrandsight::SelectAllCorr() { form->lwCorr->selectAll(); }
 
@@ -118,6 +152,21 @@ void TFormStrandsight::ShowPick()
 void TFormStrandsight::AddNewLabel(unsigned int label, bool error)
 {
     (error ? form->lwErr : form->lwCorr)->addItem(QString::number(label));
+}
+
+void TFormStrandsight::FollowEditedIds(bool error, const std::vector<unsigned int> &ids)
+{
+    const TrackTable &tracks = error ? viewWindow->errTracks : viewWindow->corrTracks;
+    QListWidget *list = error ? form->lwErr : form->lwCorr;
+    QStringList added;
+    QStringList removed;
+    for (unsigned int id : ids) {
+        const QString text = QString::number(id);
+        const bool present = tracks.count(id) > 0;
+        if (present != SortedContains(list, text))
+            (present ? added : removed) << text;
+    }
+    ChangeSortedList(list, added, removed);
 }
 
 void TFormStrandsight::ShowMaskedSelection(const std::vector<unsigned int> &norms,

@@ -3,6 +3,8 @@
 #include "dialogs/basefilenamedialog.h"
 #include "dialogs/informationbox.h"
 #include "dialogs/overwriteconfirmdialog.h"
+#include "edit/trackeditor.h"
+#include "edit/unsavedchanges.h"
 #include "model/trackfile.h"
 #include "model/tracksetwriter.h"
 #include "review/tformstrandsightform.h"
@@ -121,8 +123,10 @@ void TFormStrandsight::SaveNextKind(const std::shared_ptr<PendingSave> &save)
 void TFormStrandsight::WriteKind(const std::shared_ptr<PendingSave> &save)
 {
     auto result = std::make_shared<SaveResult>();
-    // The registry is only replaced by loads, which wait behind this task.
-    const TrackTable *table = save->error ? &viewWindow->errTracks : &viewWindow->corrTracks;
+    // A copy that shares every track's points: the helper writes what was
+    // there when the save began, whatever the user changes meanwhile.
+    auto table = std::make_shared<const TrackTable>(save->error ? viewWindow->errTracks
+                                                                : viewWindow->corrTracks);
     const QString writing = save->error ? tr("Saving error tracks: file %1 of %2")
                                         : tr("Saving non-error tracks: file %1 of %2");
     const QString replacing = save->error ? tr("Saving error tracks: replacing file %1 of %2")
@@ -171,6 +175,7 @@ void TFormStrandsight::SaveEnded(const std::shared_ptr<PendingSave> &save, const
     } else if (outcome == TaskOutcome::Failed) {
         ShowErrorBox(this, tr("The %1 could not be saved: %2").arg(kind, error));
     } else if (result.written) {
+        viewWindow->Editor()->Changes()->MarkSaved(save->error);
         const int count = static_cast<int>(save->paths.size());
         viewWindow->statusBar()->showMessage(
             count == 1 ? tr("Saved 1 file to %1").arg(save->directory)

@@ -4,6 +4,7 @@
 #include "model/normalfiber.h"
 #include "testsupport.h"
 #include "view/tformtrackview.h"
+#include "view/trackgraphicsview.h"
 #include "view/trackscene.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -36,6 +38,7 @@ private slots:
     void cancelCreationDropsThePoints();
     void colourStandsOutAgainstTheNearestTracks();
     void doubleClickPlacesThePointAndNeverSelects();
+    void everyButtonPlacesThePointZoomedIn();
 
 private:
     void Click(QPointF scenePos);
@@ -161,8 +164,8 @@ void TestCreation::refusals()
     const QString noImages
         = QStringLiteral("You must first load images before placing new fibers.");
     const QString notCreating = QStringLiteral(
-        "You haven't created a new fiber.\n\nPress \"New\" and click where the fiber should go "
-        "in each cross-section.");
+        "You haven't created a new fiber.\n\nPress \"Create Track\" and click where the fiber "
+        "should go in each cross-section.");
     const QString noPoints = QStringLiteral(
         "No fibers has been placed.\n\nClick where the fiber should go in each cross-section.");
     {
@@ -446,6 +449,41 @@ void TestCreation::doubleClickPlacesThePointAndNeverSelects()
     QVERIFY(view->scene->selectedItems().isEmpty());
     QCOMPARE(view->scene->NewPoints().size(), size_t(1));
     QCOMPARE(view->scene->NewPoints().at(0).x, float(ClickedScenePos({ 54, 58 }).x()));
+}
+
+// Zoomed in, where the middle button pans outside creation: while a track is
+// placed it places the point like any other button, and the view stays.
+void TestCreation::everyButtonPlacesThePointZoomedIn()
+{
+    std::vector<unsigned int> failed;
+    view->scene->LoadImages(TestSupport::WriteImages(dir.path(), 2, 200, 150), failed);
+    view->UpdateImageRange();
+    auto *zoomView = static_cast<TrackGraphicsView *>(graphics);
+    zoomView->ShowActualPixels();
+    zoomView->ZoomIn();
+    zoomView->ZoomIn();
+    zoomView->centerOn(100, 75);
+    Press("btNew");
+    Click({ 90, 70 });
+    const QPoint scrolled(graphics->horizontalScrollBar()->value(),
+                          graphics->verticalScrollBar()->value());
+    for (const Qt::MouseButton button : { Qt::MiddleButton, Qt::RightButton }) {
+        const QPointF target = button == Qt::MiddleButton ? QPointF(120, 90) : QPointF(80, 60);
+        const QPoint at = graphics->mapFromScene(target);
+        QTest::mousePress(graphics->viewport(), button, Qt::NoModifier, at);
+        QMouseEvent move(QEvent::MouseMove, at - QPoint(30, 20),
+                         graphics->viewport()->mapToGlobal(at - QPoint(30, 20)), Qt::NoButton,
+                         button, Qt::NoModifier);
+        QApplication::sendEvent(graphics->viewport(), &move);
+        QTest::mouseRelease(graphics->viewport(), button, Qt::NoModifier, at - QPoint(30, 20));
+        QCOMPARE(view->scene->NewPoints().size(), size_t(1));
+        const TrackPoint p = view->scene->NewPoints().at(0);
+        QVERIFY2(std::abs(p.x - target.x()) <= 0.5 && std::abs(p.y - target.y()) <= 0.5,
+                 qPrintable(QStringLiteral("placed at %1,%2").arg(p.x).arg(p.y)));
+        QCOMPARE(QPoint(graphics->horizontalScrollBar()->value(),
+                        graphics->verticalScrollBar()->value()),
+                 scrolled);
+    }
 }
 
 QTEST_MAIN(TestCreation)

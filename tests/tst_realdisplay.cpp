@@ -2,7 +2,9 @@
 // way a user would: both windows appear, the review window cannot be resized,
 // a sample set loads through the real file dialogs (and from the command line),
 // the view shows markers on a visible image and steps, a dense set zooms to
-// 800 %, and closing both windows ends the program with exit code 0.
+// 800 %, a track splits with the paths of both parts drawn, and closing both
+// windows ends the program with exit code 0 (after a question when changes
+// are unsaved).
 // Screenshots of the view window are kept in the build tree.
 
 #include "realdisplay_x11.h"
@@ -12,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineF>
+#include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -100,6 +104,7 @@ private slots:
     void loadsSampleSetFromCommandLine();
     void zoomsIntoADenseSet();
     void reviewsTheWrongTracksFirst();
+    void splitsATrackWithBothPathsShown();
 
 private:
     QProcessEnvironment DisplayEnvironment() const;
@@ -784,6 +789,166 @@ void TestRealDisplay::reviewsTheWrongTracksFirst()
     QVERIFY2(CloseWindow(view), "the view window did not close");
     QVERIFY2(ProgramEnded(kWaitMs), "the program did not end after both windows closed");
     QCOMPARE(program->exitCode(), 0);
+}
+
+// Where the image is in a screenshot of the view window: the dark slice
+// inside the light window, along the middle row and column.
+static QRect ShownImage(const QImage &shot)
+{
+    const auto dark = [&shot](int x, int y) { return qGray(shot.pixel(x, y)) < 150; };
+    const int row = shot.height() / 2;
+    const int column = shot.width() / 2;
+    int left = 0, right = shot.width() - 1, top = 0, bottom = shot.height() - 1;
+    while (left < right && !dark(left, row))
+        ++left;
+    while (right > left && !dark(right, row))
+        --right;
+    while (top < bottom && !dark(column, top))
+        ++top;
+    while (bottom > top && !dark(column, bottom))
+        --bottom;
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// A track that jumps to the neighbouring fibre, as the tracker's commonest
+// fault: split where it jumps (the pointer on its marker, "S"), the earlier
+// part keeps its id and the rest becomes a new track, and the paths of both
+// stay drawn (the earlier one light, ending on the image before; the new one
+// dark from here). The review window's title then tells of unsaved changes,
+// and closing the last window asks first.
+void TestRealDisplay::splitsATrackWithBothPathsShown()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QDir sample(home.filePath(QStringLiteral("sample")));
+    QVERIFY(WriteSample(sample.path()));
+
+    // An error track with a jump between two images: its id, the image of
+    // the jump and its point there.
+    const QStringList files
+        = SampleFiles(sample.path(), QStringLiteral("tracks/error"), QStringLiteral("*.txt"));
+    QMap<unsigned int, QMap<int, QPointF>> tracks;
+    for (int image = 0; image < files.size(); ++image) {
+        QFile file(files[image]);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields.size() == 3)
+                tracks[fields[2].toUInt()][image]
+                    = QPointF(fields[0].toDouble(), fields[1].toDouble());
+        }
+    }
+    unsigned int jumping = 0;
+    int jumpImage = -1;
+    for (auto track = tracks.begin(); track != tracks.end() && jumpImage < 0; ++track) {
+        for (int image = 1; image < files.size(); ++image) {
+            if (track->contains(image - 1) && track->contains(image)
+                && QLineF(track->value(image - 1), track->value(image)).length() > 30) {
+                jumping = track.key();
+                jumpImage = image;
+                break;
+            }
+        }
+    }
+    QVERIFY2(jumpImage > 0, "the sample has no error track that jumps");
+    const QPointF jumpPoint = tracks[jumping][jumpImage];
+
+    StartProgram(home.path(),
+                 { QStringLiteral("--images"), sample.filePath(QStringLiteral("images")),
+                   QStringLiteral("--error"), sample.filePath(QStringLiteral("tracks/error")) });
+    QVERIFY2(program->waitForStarted(kWaitMs), STRANDSIGHT_BINARY);
+    QString review, view;
+    QVERIFY2(WaitForWindow(QStringLiteral("Strandsight"), review), "no window titled Strandsight");
+    QVERIFY2(WaitForWindow(QStringLiteral("Track View"), view), "no window titled Track View");
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowmove"), view, QStringLiteral("0"), QStringLiteral("420") });
+    const QString path = QDir(artifacts).filePath(QStringLiteral("realdisplay-split.png"));
+    QTRY_VERIFY_WITH_TIMEOUT(Inspect(Screenshot(view, path)).coloured > 300, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(OnlyWindowsVisible({ review, view }), kWaitMs);
+
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowfocus"), QStringLiteral("--sync"), view });
+    for (int step = 0; step < jumpImage; ++step)
+        Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Right") });
+    const auto away = [&] {
+        Run(QStringLiteral("xdotool"),
+            { QStringLiteral("mousemove"), QStringLiteral("1590"), QStringLiteral("1190") });
+    };
+    away();
+    QImage before;
+    auto painted = [&] {
+        const QImage last = before;
+        before = Screenshot(view, path);
+        return before == last;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(painted(), kWaitMs);
+
+    const QRect image = ShownImage(before);
+    const QImage slice(files.isEmpty() ? QString()
+                                       : SampleFiles(sample.path(), QStringLiteral("images"),
+                                                     QStringLiteral("*.tif"))
+                                             .value(0));
+    QVERIFY(!slice.isNull());
+    const QPoint marker(image.left() + qRound(jumpPoint.x() * image.width() / slice.width()),
+                        image.top() + qRound(jumpPoint.y() * image.height() / slice.height()));
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("mousemove"), QStringLiteral("--window"), view,
+          QString::number(marker.x()), QString::number(marker.y()) });
+    QTest::qWait(300);
+    Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("s") });
+    QTRY_COMPARE_WITH_TIMEOUT(
+        Run(QStringLiteral("xdotool"), { QStringLiteral("getwindowname"), review }),
+        QStringLiteral("Strandsight *"), kWaitMs);
+
+    // Zoomed in about the jump (three notches of Ctrl + wheel), the pointer
+    // away: the earlier part's path ends light where the fibre is, the new
+    // part's starts dark on the neighbour, and nothing joins them.
+    const QPointF before0 = tracks[jumping][jumpImage - 1];
+    const QPointF middle = (before0 + jumpPoint) / 2;
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("mousemove"), QStringLiteral("--window"), view,
+          QString::number(image.left() + qRound(middle.x() * image.width() / slice.width())),
+          QString::number(image.top() + qRound(middle.y() * image.height() / slice.height())) });
+    Run(QStringLiteral("xdotool"), { QStringLiteral("keydown"), QStringLiteral("ctrl") });
+    for (int notch = 0; notch < 3; ++notch)
+        Run(QStringLiteral("xdotool"), { QStringLiteral("click"), QStringLiteral("4") });
+    Run(QStringLiteral("xdotool"), { QStringLiteral("keyup"), QStringLiteral("ctrl") });
+    away();
+    QImage after;
+    auto settled = [&] {
+        const QImage last = after;
+        after = Screenshot(view, path);
+        return after == last && after != before;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(), kWaitMs);
+    qInfo().noquote() << "split screenshot:" << path
+                      << QStringLiteral("(error track %1 split on image %2 of %3, where it "
+                                        "jumps to the neighbouring fibre, zoomed in: the "
+                                        "earlier part's path light, the new part's dark, both "
+                                        "drawn with the pointer away)")
+                             .arg(jumping)
+                             .arg(jumpImage + 1)
+                             .arg(files.size());
+
+    // Closing the review window alone asks nothing; the view window, the
+    // last one, asks, and Cancel keeps it open.
+    QVERIFY2(CloseWindow(review), "the review window did not close");
+    QVERIFY(x11->SendDeleteWindow(view.toUInt()));
+    QString question;
+    QDeadlineTimer deadline(kWaitMs);
+    while (question.isEmpty() && !deadline.hasExpired()) {
+        for (const QString &window : ProgramWindows()) {
+            if (window != view)
+                question = window;
+        }
+        QTest::qWait(100);
+    }
+    QVERIFY2(!question.isEmpty(), "closing with unsaved changes asked nothing");
+    Run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowfocus"), QStringLiteral("--sync"), question });
+    Run(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Escape") });
+    QTRY_VERIFY_WITH_TIMEOUT(OnlyWindowsVisible({ view }), kWaitMs);
+    QVERIFY2(!ProgramEnded(500), "Cancel ended the program");
 }
 
 QTEST_GUILESS_MAIN(TestRealDisplay)

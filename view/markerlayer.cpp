@@ -132,8 +132,9 @@ void MarkerLayer::Draw(QPainter *painter, const QRectF &exposed, const TrackScen
     if (deviceRect.isEmpty())
         return;
 
-    if (!drawn || generation != drawnGeneration || toDevice != drawnTransform
-        || deviceRect != drawnRect || ratio != drawnRatio) {
+    const bool sameView
+        = drawn && toDevice == drawnTransform && deviceRect == drawnRect && ratio == drawnRatio;
+    if (!sameView || generation != drawnGeneration) {
         const QSize size(qCeil(deviceRect.width() * ratio), qCeil(deviceRect.height() * ratio));
         if (layer.size() != size)
             layer = QImage(size, QImage::Format_ARGB32_Premultiplied);
@@ -141,7 +142,12 @@ void MarkerLayer::Draw(QPainter *painter, const QRectF &exposed, const TrackScen
         const QTransform toLayer = toDevice
             * QTransform::fromTranslate(-deviceRect.x(), -deviceRect.y())
             * QTransform::fromScale(ratio, ratio);
-        Render(scene, toLayer, ratio);
+        // An edit moves, adds or removes a marker or two: only the layer
+        // around them is drawn again, a fraction of drawing tens of thousands.
+        changedPlaces.clear();
+        if (!sameView || !scene.MarkerChangesSince(drawnGeneration, changedPlaces)
+            || !RenderAround(scene, toLayer, changedPlaces))
+            Render(scene, toLayer, ratio);
         layer.setDevicePixelRatio(ratio);
         drawnGeneration = generation;
         drawnTransform = toDevice;
@@ -178,13 +184,48 @@ void MarkerLayer::Render(const TrackScene &scene, const QTransform &toLayer, qre
         StampPlaced();
 }
 
-void MarkerLayer::PrepareSprites(const TrackScene &scene, qreal scaleX, qreal scaleY, qreal ratio)
+bool MarkerLayer::RenderAround(const TrackScene &scene, const QTransform &toLayer,
+                               const std::vector<QPointF> &places)
+{
+    // The sprites must be those the layer was drawn with.
+    if (PrepareSprites(scene, toLayer.m11(), toLayer.m22(), spriteRatio) || !spritesUsable)
+        return false;
+    QRect reach;
+    for (const MarkerSprite &sprite : sprites)
+        reach |= QRect(-sprite.origin, sprite.coverage.size());
+    std::vector<QRect> areas;
+    for (const QPointF &place : places) {
+        const QPointF at = toLayer.map(place);
+        const QRect area = reach.translated(qRound(at.x()), qRound(at.y())) & layer.rect();
+        if (!area.isEmpty())
+            areas.push_back(area);
+    }
+    if (areas.empty())
+        return true;
+    placed.clear();
+    Place(scene.NormalFibers(), toLayer, 0, nullptr);
+    Place(scene.ErrorFibers(), toLayer, 1, nullptr);
+    if (const NormalFiber *created = scene.NewFiber())
+        Place(std::vector<const NormalFiber *> { created }, toLayer, 0, nullptr);
+    uchar *bits = layer.bits();
+    const qsizetype stride = layer.bytesPerLine();
+    for (const QRect &area : areas) {
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            std::fill_n(reinterpret_cast<quint32 *>(bits + y * stride) + area.left(), area.width(),
+                        0u);
+        for (const Placed &marker : placed)
+            Stamp(sprites[marker.look], marker.at, marker.colour, bits, stride, area);
+    }
+    return true;
+}
+
+bool MarkerLayer::PrepareSprites(const TrackScene &scene, qreal scaleX, qreal scaleY, qreal ratio)
 {
     const QPainterPath shapes[2] = { scene.MarkerShape(false), scene.MarkerShape(true) };
     const bool outline = scene.OutlineMarkers();
     if (scaleX == spriteScaleX && scaleY == spriteScaleY && ratio == spriteRatio
         && outline == spriteOutline && shapes[0] == spriteShapes[0] && shapes[1] == spriteShapes[1])
-        return;
+        return false;
     spriteScaleX = scaleX;
     spriteScaleY = scaleY;
     spriteRatio = ratio;
@@ -224,6 +265,7 @@ void MarkerLayer::PrepareSprites(const TrackScene &scene, qreal scaleX, qreal sc
         sprite.overlay = sprite.overlay.copy(painted);
         sprite.origin -= painted.topLeft();
     }
+    return true;
 }
 
 template <typename Marker>

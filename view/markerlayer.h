@@ -34,6 +34,8 @@ public:
     // Draws the markers over the part of the scene the painter exposes; the
     // layer is drawn again once the scene's markers changed.
     void Draw(QPainter *painter, const QRectF &exposed, const TrackScene &scene);
+    // The scene's marker generation the layer shows.
+    quint64 DrawnGeneration() const { return drawn ? drawnGeneration : 0; }
 
 private:
     // A marker to stamp: the layer pixel of its point, its colour
@@ -46,7 +48,12 @@ private:
     };
 
     void Render(const TrackScene &scene, const QTransform &toLayer, qreal ratio);
-    void PrepareSprites(const TrackScene &scene, qreal scaleX, qreal scaleY, qreal ratio);
+    // Draws again only around places (scene coordinates) where markers
+    // changed; false when that cannot be done and all must be drawn.
+    bool RenderAround(const TrackScene &scene, const QTransform &toLayer,
+                      const std::vector<QPointF> &places);
+    // True when the sprites had to be drawn anew.
+    bool PrepareSprites(const TrackScene &scene, qreal scaleX, qreal scaleY, qreal ratio);
     template <typename Marker>
     void Place(const std::vector<Marker *> &markers, const QTransform &toLayer, int kind,
                QPainter *direct);
@@ -73,6 +80,7 @@ private:
 
     TrackTails tails;
     std::vector<Placed> placed;
+    std::vector<QPointF> changedPlaces;
     std::vector<int> bandStarts;
     std::vector<int> bandFill;
     std::vector<Placed> inBands;

@@ -1,5 +1,6 @@
 #include "view/tformtrackview.h"
 
+#include "edit/trackeditor.h"
 #include "view/tformtrackviewform.h"
 #include "view/trackgraphicsview.h"
 #include "view/trackscene.h"
@@ -31,6 +32,7 @@ TFormTrackView::TFormTrackView(QWidget *parent)
     , ui(new TFormTrackViewForm)
     , creating(false)
     , failureNoticeTimer(new QTimer(this))
+    , editor(new TrackEditor({ corrTracks, errTracks, corrColors, errColors }, this))
 {
     ui->setupUi(this);
     connect(ui->btNew, &QToolButton::clicked, this, &TFormTrackView::NewTrack);
@@ -78,6 +80,7 @@ TFormTrackView::TFormTrackView(QWidget *parent)
         ShowLoadMessage();
     });
     ConnectViewOptions();
+    ConnectEditing();
     // Space pans while held; a focused button must not take it as a click.
     for (QToolButton *button : findChildren<QToolButton *>())
         button->installEventFilter(this);
@@ -91,6 +94,10 @@ TFormTrackView::TFormTrackView(QWidget *parent)
 
 TFormTrackView::~TFormTrackView()
 {
+    // First: clearing its history updates the Edit menu's actions.
+    delete editor;
+    // The scene deselects its markers as it goes, with the form gone.
+    disconnect(scene, nullptr, this, nullptr);
     delete ui;
     delete scene;
 }
@@ -125,7 +132,10 @@ void TFormTrackView::SceneSwitch(int val)
     // A slice found undecodable behind the window is named until the next
     // step; the image stepped to says for itself what is wrong with it.
     failureNotice.clear();
+    followingScene = true;
     scene->SwitchImage(val);
+    followingScene = false;
+    ReselectEditTarget();
     // Also brings the status of a still cursor to the new image.
     ui->graphicsView->ApplyZoom();
     ShowImageStatus();

@@ -1,15 +1,19 @@
 #pragma once
 
+#include "edit/trackchange.h"
 #include "model/tracktypes.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QPointF>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
+class QAction;
 class QMenu;
 class QTimer;
+class TrackEditor;
 class TrackGraphicsView;
 class TrackScene;
 class TFormTrackViewForm;
@@ -19,7 +23,8 @@ class TFormTrackViewForm;
 // the registry of every track the program knows (points and colours per kind).
 // The window takes the keys and the wheel itself (the graphics view takes no
 // focus): arrows and the plain wheel step, Ctrl + wheel and the "View" menu's
-// keys zoom, Shift + wheel and Space + drag pan.
+// keys zoom, Shift + wheel and Space + drag pan. Its "Edit" menu corrects
+// tracks through the track editor, which keeps the undo history.
 class TFormTrackView : public QMainWindow
 {
     Q_OBJECT
@@ -66,6 +71,12 @@ public:
     std::vector<unsigned int> maskedErrs;
     std::vector<unsigned int> maskedNorms;
 
+    // Edits of the registry with their undo history, the picked list's
+    // changes included, and whether anything is left unsaved.
+    TrackEditor *Editor() const { return editor; }
+    // "Undo" and "Redo", for other windows to offer with the same keys.
+    QList<QAction *> HistoryActions() const;
+
     // Tell everything that shows tracks (lists, tables) that the registry
     // changed: a kind replaced whole by a load, or some of its tracks added,
     // changed or deleted.
@@ -104,6 +115,21 @@ private slots:
     void ChooseTailLength();
     void AskImage();
 
+    // The "Edit" menu (tformtrackview_edit.cpp).
+    void Undo();
+    void Redo();
+    void SetEditingPoints(bool on);
+    void DeletePoint();
+    void DeleteTrack();
+    void SplitTrack();
+    void JoinTracks();
+    void ChangeKind();
+    void MovePoint(TrackKey key, int image, QPointF scenePos);
+    void PlacePoint(QPointF scenePos);
+    void FollowEdit(const std::vector<TrackKey> &tracks);
+    void FollowSelection();
+    void ForgetEdits();
+
 protected:
     void wheelEvent(QWheelEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -117,10 +143,30 @@ private:
     void ConnectViewOptions();
     bool StepKey(int key);
 
+    void ConnectEditing();
+    // The tracks an edit works on: the one under the pointer when its marker
+    // is not selected, else those of the selected markers.
+    std::vector<TrackKey> EditTargets() const;
+    bool RefusedWhileCreating();
+    void ShowEditMessage(const QString &text);
+    void UpdateMarkedPaths();
+    void ReselectEditTarget();
+
     TFormTrackViewForm *ui;
     bool creating;
     QString loadProgress;
     // The last slice found undecodable, named for a few seconds.
     QString failureNotice;
     QTimer *failureNoticeTimer;
+    TrackEditor *editor;
+    // The track whose points a click places while points are edited: the one
+    // selected last, kept while its marker is away on images where it has no
+    // point (the toolkit deselects a marker that it hides).
+    std::optional<TrackKey> editTarget;
+    // The tracks the last edit left, whose paths stay drawn until the next
+    // click in the view.
+    std::vector<TrackKey> lastEdited;
+    // Selections that change while images switch or an edit is followed are
+    // not the user's.
+    bool followingScene = false;
 };

@@ -3,6 +3,7 @@
 #include "dialogs/informationbox.h"
 #include "dialogs/trackiddialog.h"
 #include "dialogs/tracktypedialog.h"
+#include "edit/trackeditor.h"
 #include "model/fiber.h"
 #include "model/trackcolors.h"
 #include "view/trackscene.h"
@@ -26,8 +27,8 @@ void TFormTrackView::AddTrack()
 {
     if (!creating) {
         ShowInformationBox(this,
-                           tr("You haven't created a new fiber.\n\nPress \"New\" and click where "
-                              "the fiber should go in each cross-section."));
+                           tr("You haven't created a new fiber.\n\nPress \"Create Track\" and "
+                              "click where the fiber should go in each cross-section."));
         return;
     }
     if (!scene->HasNewPoints()) {
@@ -61,8 +62,7 @@ void TFormTrackView::AddNewTrackOfKind(bool error)
     // click; a creation that already ended must not add a second track.
     if (!creating)
         return;
-    TrackTable &tracks = error ? errTracks : corrTracks;
-    ColorTable &colors = error ? errColors : corrColors;
+    const TrackTable &tracks = error ? errTracks : corrTracks;
 
     PointMap points;
     TrackIdDialog idDialog(this);
@@ -79,12 +79,12 @@ void TFormTrackView::AddNewTrackOfKind(bool error)
     }
 
     scene->CopyNewPoints(points);
-    tracks[id] = points;
     const QColor colour = ChooseNewTrackColor(points);
-    colors[id] = colour;
-    scene->AddNewFiber(id, colour, error);
+    // Listed first: the step's report of the new track then finds it listed.
     emit NewFiber(id, error);
-    NotifyTracksEdited(error, { id });
+    // One step of the history: the registry, the marker and the report of
+    // the new track come from carrying it out.
+    editor->Apply(PlanAddTrack({ error, id }, points, colour));
     creating = false;
     scene->EndNewTrack();
 }

@@ -96,6 +96,22 @@ void TFormTrackViewForm::setupUi(QMainWindow *window)
 
     menubar = new QMenuBar(window);
     menubar->setObjectName(QStringLiteral("menubar"));
+    menuEdit = new QMenu(menubar);
+    menuEdit->setObjectName(QStringLiteral("menuEdit"));
+    actionUndo = MenuAction(menuEdit, "actionUndo", { QKeySequence(Qt::CTRL | Qt::Key_Z) });
+    actionRedo = MenuAction(
+        menuEdit, "actionRedo",
+        { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y) });
+    menuEdit->addSeparator();
+    actionEditPoints = MenuAction(menuEdit, "actionEditPoints", { QKeySequence(Qt::Key_E) });
+    actionEditPoints->setCheckable(true);
+    actionDeletePoint = MenuAction(menuEdit, "actionDeletePoint", { QKeySequence(Qt::Key_Delete) });
+    actionDeleteTrack
+        = MenuAction(menuEdit, "actionDeleteTrack", { QKeySequence(Qt::SHIFT | Qt::Key_Delete) });
+    actionSplitTrack = MenuAction(menuEdit, "actionSplitTrack", { QKeySequence(Qt::Key_S) });
+    actionJoinTracks = MenuAction(menuEdit, "actionJoinTracks", { QKeySequence(Qt::Key_J) });
+    actionChangeKind = MenuAction(menuEdit, "actionChangeKind", { QKeySequence(Qt::Key_K) });
+    menubar->addAction(menuEdit->menuAction());
     menuView = new QMenu(menubar);
     menuView->setObjectName(QStringLiteral("menuView"));
     actionMarkerSize = MenuAction(menuView, "actionMarkerSize");
@@ -127,6 +143,8 @@ void TFormTrackViewForm::setupUi(QMainWindow *window)
     lbPosition = StatusLabel(statusbar, "lbPosition");
     lbValue = StatusLabel(statusbar, "lbValue");
     lbZoom = StatusLabel(statusbar, "lbZoom");
+    lbMode = StatusLabel(statusbar, "lbMode");
+    lbMode->hide();
     // Wide enough for the longest usual figures, so that the bar does not
     // shift as the cursor moves.
     const QFontMetrics metrics = lbPosition->fontMetrics();
@@ -137,6 +155,7 @@ void TFormTrackViewForm::setupUi(QMainWindow *window)
     statusbar->addPermanentWidget(lbPosition);
     statusbar->addPermanentWidget(lbValue);
     statusbar->addPermanentWidget(lbZoom);
+    statusbar->addPermanentWidget(lbMode);
     window->setStatusBar(statusbar);
 
     retranslateUi(window);
@@ -168,6 +187,16 @@ void TFormTrackViewForm::retranslateUi(QMainWindow *window)
         "Track Points.</p></body></html>"));
     btAdd->setText(QApplication::translate(context, "Add Created Track"));
 
+    menuEdit->setTitle(QApplication::translate(context, "Edit"));
+    actionUndo->setText(QApplication::translate(context, "Undo"));
+    actionRedo->setText(QApplication::translate(context, "Redo"));
+    actionEditPoints->setText(QApplication::translate(context, "Edit Points"));
+    actionDeletePoint->setText(QApplication::translate(context, "Delete Point"));
+    actionDeleteTrack->setText(QApplication::translate(context, "Delete Track"));
+    actionSplitTrack->setText(QApplication::translate(context, "Split Track"));
+    actionJoinTracks->setText(QApplication::translate(context, "Join Tracks"));
+    actionChangeKind->setText(QApplication::translate(context, "Change Kind"));
+    lbMode->setText(QApplication::translate(context, "Editing points"));
     menuView->setTitle(QApplication::translate(context, "View"));
     actionMarkerSize->setText(QApplication::translate(context, "Marker Size..."));
     actionOutlineMarkers->setText(QApplication::translate(context, "Outline Markers"));

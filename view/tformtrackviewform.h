@@ -32,8 +32,18 @@ public:
     QToolButton *btNew = nullptr;
     QToolButton *btAdd = nullptr;
 
-    // The "View" menu: how markers look, and the zoom.
     QMenuBar *menubar = nullptr;
+    // The "Edit" menu: undo, and correcting tracks.
+    QMenu *menuEdit = nullptr;
+    QAction *actionUndo = nullptr;
+    QAction *actionRedo = nullptr;
+    QAction *actionEditPoints = nullptr;
+    QAction *actionDeletePoint = nullptr;
+    QAction *actionDeleteTrack = nullptr;
+    QAction *actionSplitTrack = nullptr;
+    QAction *actionJoinTracks = nullptr;
+    QAction *actionChangeKind = nullptr;
+    // The "View" menu: how markers look, and the zoom.
     QMenu *menuView = nullptr;
     QAction *actionMarkerSize = nullptr;
     QAction *actionOutlineMarkers = nullptr;
@@ -48,10 +58,12 @@ public:
     QAction *actionGoToImage = nullptr;
 
     // The status bar: the image shown, the cursor's position and pixel value,
-    // the zoom. The image label gives way to load messages.
+    // the zoom, and "Editing points" while that mode is on. The image label
+    // gives way to load and edit messages.
     QStatusBar *statusbar = nullptr;
     QLabel *lbImage = nullptr;
     QLabel *lbPosition = nullptr;
     QLabel *lbValue = nullptr;
     QLabel *lbZoom = nullptr;
+    QLabel *lbMode = nullptr;
 };

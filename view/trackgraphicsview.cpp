@@ -3,9 +3,10 @@
 #include "model/fiber.h"
 #include "view/trackscene.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QHelpEvent>
 #include <QMouseEvent>
+#include <QRubberBand>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -270,13 +271,17 @@ void TrackGraphicsView::UpdateCursorShape()
         viewport()->unsetCursor();
 }
 
+bool TrackGraphicsView::Creating() const
+{
+    const TrackScene *trackScene = Scene();
+    return trackScene && trackScene->IsCreating();
+}
+
 bool TrackGraphicsView::StartsPan(const QMouseEvent *event) const
 {
     // While a track is created every button places a point; only the pan key
     // pans then.
-    const TrackScene *trackScene = Scene();
-    const bool creating = trackScene && trackScene->IsCreating();
-    return panKeyHeld || (event->button() == Qt::MiddleButton && !creating);
+    return panKeyHeld || (event->button() == Qt::MiddleButton && !Creating());
 }
 
 void TrackGraphicsView::mousePressEvent(QMouseEvent *event)
@@ -296,6 +301,17 @@ void TrackGraphicsView::mousePressEvent(QMouseEvent *event)
         event->accept();
         return;
     }
+    if (gesture != Gesture::None) {
+        event->accept();
+        return;
+    }
+    // The press never reaches the scene: the toolkit would let a marker take
+    // it, and then no rubber band could start on a marker.
+    if (event->button() == Qt::LeftButton && !Creating() && Scene()) {
+        StartGesture(event);
+        event->accept();
+        return;
+    }
     QGraphicsView::mousePressEvent(event);
 }
 
@@ -307,6 +323,9 @@ void TrackGraphicsView::mouseMoveEvent(QMouseEvent *event)
     if (panning) {
         PanBy(panFrom - at);
         panFrom = at;
+        event->accept();
+    } else if (gesture != Gesture::None) {
+        MoveGesture(at);
         event->accept();
     } else {
         QGraphicsView::mouseMoveEvent(event);
@@ -326,17 +345,117 @@ void TrackGraphicsView::mouseReleaseEvent(QMouseEvent *event)
         event->accept();
         return;
     }
+    if (gesture != Gesture::None) {
+        if (event->button() == Qt::LeftButton)
+            EndGesture(event->position().toPoint());
+        event->accept();
+        return;
+    }
     QGraphicsView::mouseReleaseEvent(event);
 }
 
 void TrackGraphicsView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     // A double-click's second press is a press like the first.
-    if (panning || StartsPan(event)) {
+    if (panning || StartsPan(event) || gesture != Gesture::None
+        || (event->button() == Qt::LeftButton && !Creating())) {
         mousePressEvent(event);
         return;
     }
     QGraphicsView::mouseDoubleClickEvent(event);
+}
+
+void TrackGraphicsView::StartGesture(const QMouseEvent *event)
+{
+    TrackScene *trackScene = Scene();
+    gesture = Gesture::Pending;
+    pressAt = event->position().toPoint();
+    pressModifiers = event->modifiers();
+    pressImage = trackScene->CurrentImage();
+    const Fiber *fiber = trackScene->FiberAt(mapToScene(pressAt), HitTolerance());
+    pressOnMarker = fiber != nullptr;
+    if (fiber)
+        pressKey = { fiber->error, fiber->id };
+    emit Pressed();
+}
+
+void TrackGraphicsView::MoveGesture(QPoint at)
+{
+    TrackScene *trackScene = Scene();
+    if (gesture == Gesture::Pending) {
+        if ((at - pressAt).manhattanLength() < QApplication::startDragDistance())
+            return;
+        if (editingPoints && pressOnMarker) {
+            gesture = Gesture::DragPoint;
+        } else {
+            gesture = Gesture::Band;
+            if (!(pressModifiers & Qt::ControlModifier))
+                trackScene->clearSelection();
+            if (!band)
+                band = new QRubberBand(QRubberBand::Rectangle, viewport());
+            band->show();
+        }
+    }
+    if (gesture == Gesture::Band)
+        UpdateBand(at);
+    else if (gesture == Gesture::DragPoint)
+        trackScene->PreviewPoint(pressKey, mapToScene(at));
+}
+
+void TrackGraphicsView::EndGesture(QPoint at)
+{
+    const Gesture ended = gesture;
+    gesture = Gesture::None;
+    switch (ended) {
+    case Gesture::Band:
+        UpdateBand(at);
+        band->hide();
+        break;
+    case Gesture::DragPoint:
+        Scene()->EndPointPreview(pressKey);
+        emit PointDragged(pressKey, pressImage, mapToScene(at));
+        break;
+    case Gesture::Pending:
+        if (editingPoints && !pressOnMarker)
+            emit ImageClicked(mapToScene(at));
+        else
+            ClickSelect();
+        break;
+    case Gesture::None:
+        break;
+    }
+}
+
+// As the toolkit's own band: the markers whose shapes it touches, from the
+// press to the pointer, both pixels included; with Ctrl held they join the
+// selection.
+void TrackGraphicsView::UpdateBand(QPoint at)
+{
+    const QRect rect(std::min(pressAt.x(), at.x()), std::min(pressAt.y(), at.y()),
+                     std::abs(pressAt.x() - at.x()) + 1, std::abs(pressAt.y() - at.y()) + 1);
+    band->setGeometry(rect);
+    QPainterPath area;
+    area.addPolygon(mapToScene(rect));
+    area.closeSubpath();
+    const Qt::ItemSelectionOperation operation
+        = pressModifiers & Qt::ControlModifier ? Qt::AddToSelection : Qt::ReplaceSelection;
+    Scene()->setSelectionArea(area, operation, Qt::IntersectsItemShape, viewportTransform());
+}
+
+// As the toolkit selects on a click: the marker alone, or with Ctrl toggled
+// in the selection; a click beside the markers clears the selection.
+void TrackGraphicsView::ClickSelect()
+{
+    TrackScene *trackScene = Scene();
+    QGraphicsItem *marker = pressOnMarker ? trackScene->FindMarker(pressKey) : nullptr;
+    if (pressModifiers & Qt::ControlModifier) {
+        if (marker)
+            marker->setSelected(!marker->isSelected());
+        return;
+    }
+    trackScene->clearSelection();
+    if (marker)
+        marker->setSelected(true);
 }
 
 void TrackGraphicsView::wheelEvent(QWheelEvent *event)

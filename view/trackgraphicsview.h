@@ -1,9 +1,12 @@
 #pragma once
 
+#include "edit/trackchange.h"
+
 #include <QGraphicsView>
 #include <QPointF>
 #include <QSizeF>
 
+class QRubberBand;
 class TrackScene;
 
 // The view window's graphics view. It shows the current image either fitted
@@ -66,12 +69,22 @@ public:
     // While the pan key (Space) is held, a drag with any button pans.
     void SetPanKeyHeld(bool held);
 
+    void SetEditingPoints(bool on) { editingPoints = on; }
+    bool EditingPoints() const { return editingPoints; }
+
 signals:
     void ZoomChanged();
     // The cursor over the viewport, in scene coordinates; CursorLeft once it
     // left the viewport.
     void CursorMoved(QPointF scenePos);
     void CursorLeft();
+    // A left press that starts a click, a rubber band or a drag of a point.
+    void Pressed();
+    // Editing points: the marker of key was dragged from its point on image
+    // to scenePos (the pixel under the cursor at the release).
+    void PointDragged(TrackKey key, int image, QPointF scenePos);
+    // Editing points: a click on the image that is on no marker.
+    void ImageClicked(QPointF scenePos);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -102,6 +115,12 @@ private:
     void UpdateHover(QPoint at);
     void FollowCursor();
     qreal HitTolerance() const;
+    bool Creating() const;
+    void StartGesture(const QMouseEvent *event);
+    void MoveGesture(QPoint at);
+    void EndGesture(QPoint at);
+    void UpdateBand(QPoint at);
+    void ClickSelect();
 
     bool fitted = true;
     bool keepAspect = false;
@@ -126,4 +145,16 @@ private:
     bool panning = false;
     Qt::MouseButton panButton = Qt::NoButton;
     QPoint panFrom;
+
+    // A left-button gesture outside track creation: undecided until the
+    // pointer moves far enough to be a drag.
+    enum class Gesture { None, Pending, Band, DragPoint };
+    Gesture gesture = Gesture::None;
+    QPoint pressAt;
+    Qt::KeyboardModifiers pressModifiers;
+    bool pressOnMarker = false;
+    TrackKey pressKey;
+    int pressImage = -1;
+    QRubberBand *band = nullptr;
+    bool editingPoints = false;
 };

@@ -199,18 +199,26 @@ ErrorFiber *TrackScene::MakeErrorFiber(unsigned int id, PointMap points, const Q
 
 void TrackScene::AddNormalFiber(unsigned int id, PointMap points, const QColor &color)
 {
-    normalFibers.push_back(MakeNormalFiber(id, std::move(points), color));
-    addItem(normalFibers.back());
-    ++markerSetVersion;
+    AddMarker(false, id, std::move(points), color);
     RepaintMarkers();
 }
 
 void TrackScene::AddErrorFiber(unsigned int id, PointMap points, const QColor &color)
 {
-    errorFibers.push_back(MakeErrorFiber(id, std::move(points), color));
-    addItem(errorFibers.back());
-    ++markerSetVersion;
+    AddMarker(true, id, std::move(points), color);
     RepaintMarkers();
+}
+
+void TrackScene::AddMarker(bool error, unsigned int id, PointMap points, const QColor &color)
+{
+    if (error) {
+        errorFibers.push_back(MakeErrorFiber(id, std::move(points), color));
+        addItem(errorFibers.back());
+    } else {
+        normalFibers.push_back(MakeNormalFiber(id, std::move(points), color));
+        addItem(normalFibers.back());
+    }
+    ++markerSetVersion;
 }
 
 void TrackScene::ReplaceNormalFibers(std::vector<NormalFiber *> made)
@@ -244,9 +252,15 @@ void TrackScene::ReplaceErrorFibers(std::vector<ErrorFiber *> made)
     ShowErrorFibers();
 }
 
-void TrackScene::DeleteNormalFibers() { DeleteMarkers(true, false); }
+void TrackScene::DeleteNormalFibers()
+{
+    DeleteMarkers([](const Fiber &fiber) { return !fiber.error; });
+}
 
-void TrackScene::DeleteErrorFibers() { DeleteMarkers(false, true); }
+void TrackScene::DeleteErrorFibers()
+{
+    DeleteMarkers([](const Fiber &fiber) { return fiber.error; });
+}
 
 namespace {
 
@@ -260,13 +274,18 @@ struct KeptMarker
     bool selected;
 };
 
-template <typename Marker> std::vector<KeptMarker> TakeMarkers(std::vector<Marker *> &markers)
+template <typename Marker>
+std::vector<KeptMarker> TakeMarkers(std::vector<Marker *> &markers,
+                                    const std::function<bool(const Fiber &)> &drop)
 {
     std::vector<KeptMarker> kept;
-    kept.reserve(markers.size());
-    for (Marker *marker : markers)
-        kept.push_back({ marker->id, marker->color, std::move(marker->points), marker->hidden,
-                         marker->isSelected() });
+    kept.reserve(static_cast<size_t>(std::count_if(
+        markers.begin(), markers.end(), [&drop](const Marker *marker) { return !drop(*marker); })));
+    for (Marker *marker : markers) {
+        if (!drop(*marker))
+            kept.push_back({ marker->id, marker->color, std::move(marker->points), marker->hidden,
+                             marker->isSelected() });
+    }
     markers.clear();
     return kept;
 }
@@ -277,9 +296,9 @@ template <typename Marker> std::vector<KeptMarker> TakeMarkers(std::vector<Marke
 // each one the scene searches and compacts its list of top-level items and its
 // item index, and with both kinds in the scene no order of deletion avoids it
 // (700,000 markers took most of a minute). Emptying the whole scene is linear,
-// so a kind is deleted by emptying the scene and adding back, as they were,
-// the markers of the other kind, the creation marker and any other item.
-void TrackScene::DeleteMarkers(bool normal, bool error)
+// so markers are deleted by emptying the scene and adding back, as they were,
+// the markers that stay, the creation marker and any other item.
+void TrackScene::DeleteMarkers(const std::function<bool(const Fiber &)> &drop)
 {
     const size_t markers = normalFibers.size() + errorFibers.size() + (newFiber ? 1 : 0);
     QList<QGraphicsItem *> others;
@@ -292,12 +311,8 @@ void TrackScene::DeleteMarkers(bool normal, bool error)
         for (QGraphicsItem *item : std::as_const(others))
             removeItem(item);
     }
-    std::vector<KeptMarker> keptNormal;
-    std::vector<KeptMarker> keptError;
-    if (!normal)
-        keptNormal = TakeMarkers(normalFibers);
-    if (!error)
-        keptError = TakeMarkers(errorFibers);
+    std::vector<KeptMarker> keptNormal = TakeMarkers(normalFibers, drop);
+    std::vector<KeptMarker> keptError = TakeMarkers(errorFibers, drop);
     const bool creationMarker = newFiber != nullptr;
     normalFibers.clear();
     errorFibers.clear();

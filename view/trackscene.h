@@ -2,6 +2,7 @@
 
 // The track view: the one scene of images and track markers, and the window that shows it.
 
+#include "edit/trackchange.h"
 #include "model/tracktypes.h"
 #include "stack/sequenceopening.h"
 
@@ -11,6 +12,7 @@
 #include <QPainterPath>
 #include <QPolygonF>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -127,6 +129,23 @@ public:
     // the track's own colour, which may be too dark to see on a dark slice.
     void SetBrightColours(bool bright);
     bool BrightColours() const { return brightColours; }
+    // Brings the markers of the given tracks of one kind in line with the
+    // registry after an edit: new points, a marker for a track that has none
+    // (shown, unless a track is being created), none for a track that is
+    // gone. Markers keep their selection and hidden state.
+    void SyncFibers(bool error, const TrackTable &tracks, const ColorTable &colors,
+                    std::vector<unsigned int> ids);
+    // The marker of a track, or null.
+    Fiber *FindFiber(TrackKey key) const;
+    QGraphicsItem *FindMarker(TrackKey key) const;
+    // While a point is dragged: the track's marker shown at at until
+    // EndPointPreview puts it back on its point.
+    void PreviewPoint(TrackKey key, QPointF at);
+    void EndPointPreview(TrackKey key);
+    // Tracks whose paths are drawn across the sequence besides the hovered
+    // one (those just edited, the one whose points are being placed).
+    void SetMarkedPaths(std::vector<TrackKey> keys);
+    const std::vector<TrackKey> &MarkedPaths() const { return markedPaths; }
 
     // Markers do not repaint the view themselves (they have no contents):
     // every operation that moves, shows, hides, selects, adds or deletes
@@ -135,6 +154,12 @@ public:
     quint64 MarkerGeneration() const { return markerGeneration; }
     // Changes when track markers are added or deleted.
     quint64 MarkerSetVersion() const { return markerSetVersion; }
+    // A change of the markers at scenePos only (a point moved, a marker added
+    // or removed by an edit): the view redraws the markers around it alone.
+    void RepaintMarkersAt(QPointF scenePos);
+    // Whether every change since generation was one of RepaintMarkersAt, and
+    // where; false once any other change came since.
+    bool MarkerChangesSince(quint64 generation, std::vector<QPointF> &places) const;
 
     // Read access for the windows and the tests.
     int CurrentImage() const { return currentImage; }
@@ -184,9 +209,15 @@ private:
     void TakeArrivedImage(int image, const QImage &display);
     void MoveMarkersTo(int image);
     bool PlaceNewPoint(QGraphicsSceneMouseEvent *event);
-    void DeleteMarkers(bool normal, bool error);
+    // Deletes the markers for which drop is true.
+    void DeleteMarkers(const std::function<bool(const Fiber &)> &drop);
+    const std::vector<const Fiber *> &MarkedFibers() const;
     void AddCreationMarker();
     void ApplyDrawnColour(Fiber *marker) const;
+    // Adds the marker of a track (hidden, at the current image) without a
+    // repaint.
+    void AddMarker(bool error, unsigned int id, PointMap points, const QColor &color);
+    template <typename Marker> void RepaintAround(const Marker *marker);
 
     SliceLoader *images;
     QImage shown;
@@ -205,6 +236,10 @@ private:
     int markerRadius = 10;
     bool outlineMarkers = false;
     quint64 markerGeneration = 0;
+    // The generation of the last change that was not one of RepaintMarkersAt,
+    // and the places of those since.
+    quint64 wholeGeneration = 0;
+    std::vector<std::pair<quint64, QPointF>> changedPlaces;
     std::unique_ptr<MarkerLayer> markerLayer;
     bool hovering = false;
     QPointF hoverPosition;
@@ -223,4 +258,8 @@ private:
     mutable quint64 currentFiberVersion = 0;
     int tailLength = 0;
     bool brightColours = false;
+    std::vector<TrackKey> markedPaths;
+    // Their markers, found again once the markers changed.
+    mutable std::vector<const Fiber *> markedFibers;
+    mutable quint64 markedGeneration = 0;
 };

@@ -42,10 +42,37 @@ const Fiber *TopmostAt(const std::vector<Marker *> &markers, QPointF scenePos, q
 void TrackScene::RepaintMarkers()
 {
     ++markerGeneration;
+    wholeGeneration = markerGeneration;
+    changedPlaces.clear();
     hoverStale = true;
     // First, when called before a change: with the whole scene due for a
     // repaint the toolkit skips its bookkeeping for each moved item.
     update();
+}
+
+void TrackScene::RepaintMarkersAt(QPointF scenePos)
+{
+    // Past this many places redrawing them costs more than drawing all.
+    const size_t kMostPlaces = 64;
+    if (changedPlaces.size() >= kMostPlaces) {
+        RepaintMarkers();
+        return;
+    }
+    ++markerGeneration;
+    changedPlaces.emplace_back(markerGeneration, scenePos);
+    hoverStale = true;
+    update();
+}
+
+bool TrackScene::MarkerChangesSince(quint64 generation, std::vector<QPointF> &places) const
+{
+    if (wholeGeneration > generation)
+        return false;
+    for (const auto &[changed, place] : changedPlaces) {
+        if (changed > generation)
+            places.push_back(place);
+    }
+    return true;
 }
 
 void TrackScene::SetMarkerRadius(int radius)
@@ -133,12 +160,21 @@ const Fiber *TrackScene::HoveredFiber() const
 void TrackScene::drawForeground(QPainter *painter, const QRectF &rect)
 {
     markerLayer->Draw(painter, rect, *this);
+    // What the layer has drawn is of no more use: one view shows the scene.
+    const quint64 drawn = markerLayer->DrawnGeneration();
+    changedPlaces.erase(std::remove_if(changedPlaces.begin(), changedPlaces.end(),
+                                       [drawn](const auto &place) { return place.first <= drawn; }),
+                        changedPlaces.end());
     const Fiber *current = CurrentFiber();
-    if (current)
+    const Fiber *hoveredFiber = HoveredFiber();
+    for (const Fiber *fiber : MarkedFibers()) {
+        if (fiber != hoveredFiber && fiber != current)
+            DrawTrackPath(painter, *fiber, currentImage);
+    }
+    if (current && current != hoveredFiber)
         DrawTrackPath(painter, *current, currentImage);
-    const Fiber *fiber = HoveredFiber();
-    if (fiber && fiber != current)
-        DrawTrackPath(painter, *fiber, currentImage);
+    if (hoveredFiber)
+        DrawTrackPath(painter, *hoveredFiber, currentImage);
 }
 
 void TrackScene::SetCurrentTrack(bool error, unsigned int id)
