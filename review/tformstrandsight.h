@@ -38,6 +38,18 @@ public:
     bool LoadTrackSet(const QStringList &files, bool error);
     bool LoadImageFiles(const QStringList &files);
 
+    // The files of the last complete load of images or of a kind of tracks
+    // (sorted, as loaded); empty for a kind replaced otherwise.
+    QStringList ImageFiles() const { return imageFiles; }
+    QStringList TrackFiles(bool error) const { return error ? errFiles : corrFiles; }
+    // Replaces a kind's tracks as a load does (its picks go, its list and
+    // markers are rebuilt), with tracks that did not come from track files.
+    void ReplaceTrackSet(TrackTable tracks, bool error);
+
+    // The picked list's texts ("12", "E7"), and replacing them all.
+    QStringList PickedTexts() const;
+    void SetPickedTexts(const QStringList &texts);
+
     // Loads what the command line names, as the load buttons would, images
     // first. Paths are files or folders; a kind with a path that does not
     // exist or holds no matching file is not loaded, and the path is named in
@@ -51,6 +63,15 @@ public:
     bool WriteTrackSet(const QString &directory, const QString &base,
                        const std::vector<unsigned int> &ids, const TrackTable &table, bool invert,
                        TrackSetWriter::Failure &failure) const;
+
+signals:
+    // Picks were added or removed (also by a load dropping a kind's picks).
+    void PicksChanged();
+
+public slots:
+    void ShowReviewWindow();
+    // Closes both windows, which ends the program.
+    void Quit();
 
 protected:
     // Drops of image or track files on either window.
@@ -84,6 +105,7 @@ private slots:
 private:
     void ConnectForm();
     void ConnectViewWindow();
+    void ConnectFileMenu();
 
     // Loading. A track set is read into a scratch table (LoadTrackFiles runs
     // the dialog, ReadTrackFiles the files) and replaces the registry's table
@@ -118,6 +140,11 @@ private:
     std::unique_ptr<TFormTrackView> viewWindow;
     TaskRunner *tasks;
     QString workingDirectory;
+    QStringList imageFiles;
+    QStringList corrFiles;
+    QStringList errFiles;
+    // The files ReadTrackFiles read last, until ReplaceTracks takes them.
+    QStringList filesRead;
     // The drop being dragged over a window, read once when it enters.
     bool dropLoadable = false;
     LoadKind dropKind = LoadKind::Images;

@@ -63,6 +63,7 @@ bool TFormStrandsight::LoadImageFiles(const QStringList &selection)
         return false;
     }
     scene->OpenImages(std::move(slices), available);
+    imageFiles = files;
     viewWindow->UpdateImageRange();
     scene->update();
     QGuiApplication::restoreOverrideCursor();

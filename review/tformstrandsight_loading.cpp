@@ -194,11 +194,19 @@ bool TFormStrandsight::ReadTrackFiles(QStringList files, TrackTable &table)
     if (read.outcome != TrackSetRead::Complete)
         return false;
     table = reader.TakeTable();
+    filesRead = files;
     return true;
+}
+
+void TFormStrandsight::ReplaceTrackSet(TrackTable tracks, bool error)
+{
+    filesRead.clear();
+    ReplaceTracks(tracks, error);
 }
 
 void TFormStrandsight::ReplaceTracks(TrackTable &loaded, bool error)
 {
+    (error ? errFiles : corrFiles) = std::exchange(filesRead, {});
     TrackTable &tracks = error ? viewWindow->errTracks : viewWindow->corrTracks;
     tracks.swap(loaded);
     if (error)

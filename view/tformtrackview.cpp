@@ -98,6 +98,10 @@ void TFormTrackView::UpdateImageRange()
 
 int TFormTrackView::ImageCount() const { return scene->ImageCount(); }
 
+TrackGraphicsView *TFormTrackView::GraphicsView() const { return ui->graphicsView; }
+
+void TFormTrackView::ShowImage(int image) { ui->hsImage->setValue(image); }
+
 void TFormTrackView::RefreshView()
 {
     ui->graphicsView->update();

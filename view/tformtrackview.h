@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <vector>
 
+class TrackGraphicsView;
 class TrackScene;
 class TFormTrackViewForm;
 
@@ -31,6 +32,11 @@ public:
     // Shows what a load running behind the window is doing ("Loading images:
     // 120 of 300") in the status bar; an empty text clears it.
     void ShowLoadStatus(const QString &text);
+    // The window's widgets and menus (the File menu's actions are wired by
+    // their owners), its graphics view, and moving the slider to image.
+    TFormTrackViewForm *Form() const { return ui; }
+    TrackGraphicsView *GraphicsView() const;
+    void ShowImage(int image);
 
     // Registry operations.
     void AssignTrackColors(const TrackTable &tracks, ColorTable &colors);

@@ -32,8 +32,20 @@ public:
     QToolButton *btNew = nullptr;
     QToolButton *btAdd = nullptr;
 
-    // The "View" menu: how markers look, and the zoom.
     QMenuBar *menubar = nullptr;
+    // The "File" menu: sessions, tracks as CSV, pictures of the view, the
+    // review window and quitting.
+    QMenu *menuFile = nullptr;
+    QAction *actionOpenSession = nullptr;
+    QAction *actionSaveSession = nullptr;
+    QAction *actionSaveSessionAs = nullptr;
+    QAction *actionImportCsv = nullptr;
+    QAction *actionExportCsv = nullptr;
+    QAction *actionExportViewImage = nullptr;
+    QAction *actionShowReviewWindow = nullptr;
+    QAction *actionQuit = nullptr;
+
+    // The "View" menu: how markers look, and the zoom.
     QMenu *menuView = nullptr;
     QAction *actionMarkerSize = nullptr;
     QAction *actionOutlineMarkers = nullptr;
