@@ -34,7 +34,13 @@ TFormStrandsight::TFormStrandsight(QWidget *parent)
     ShowViewForm();
 }
 
-TFormStrandsight::~TFormStrandsight() { delete form; }
+TFormStrandsight::~TFormStrandsight()
+{
+    // The picked list empties itself as it is destroyed, after this window
+    // has stopped being one: it must not tell it so.
+    form->lwPick->model()->disconnect(this);
+    delete form;
+}
 
 // The 23 button connections, in the order of the form. The six Show and Hide
 // buttons are wired here to ShowViewForm and only later, by ConnectViewWindow,
