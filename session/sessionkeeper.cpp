@@ -258,7 +258,7 @@ bool SessionKeeper::OfferRecovery()
             continue; // another instance took it meanwhile
         if (question.clickedButton() == discard) {
             RemoveRecovery();
-            return false;
+            continue; // an older one, left by another run, may follow
         }
         Open(orphan, true);
         return true;

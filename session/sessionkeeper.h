@@ -32,9 +32,10 @@ public:
                            const QString &recoveryFolder = RecoveryStore::DefaultFolder());
     ~SessionKeeper() override;
 
-    // At start-up: offers the newest review that an earlier run left unsaved
-    // ("Restore the review of <date, time>?"). True when the user chose to
-    // restore it (the review then opens as a session does).
+    // At start-up: offers the reviews that earlier runs left unsaved, newest
+    // first ("Restore the review of <date, time>?"), until one is restored.
+    // True when the user chose to restore one (it then opens as a session
+    // does).
     bool OfferRecovery();
 
     // Saves the review at path behind the windows; SessionSaved follows, or a
