@@ -1,5 +1,6 @@
 #include "review/commandline.h"
 #include "review/tformstrandsight.h"
+#include "session/sessionkeeper.h"
 #include "stack/helperpool.h"
 #include "stack/imagesequence.h"
 
@@ -82,11 +83,16 @@ int main(int argc, char *argv[])
     int exitCode = 0;
     {
         TFormStrandsight window(nullptr);
+        SessionKeeper keeper(&window);
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &keeper, &SessionKeeper::Quitting);
         window.show();
         // From the event loop, so that both windows are up before a load's
-        // progress or messages appear over them.
-        QTimer::singleShot(0, &window, [&window, &commandLine] {
-            window.OpenPaths(commandLine.images, commandLine.nonError, commandLine.error);
+        // progress or messages appear over them. A review restored after a
+        // crash is what the user chose to go on with: the command line's
+        // files would replace it.
+        QTimer::singleShot(0, &window, [&window, &keeper, &commandLine] {
+            if (!keeper.OfferRecovery())
+                window.OpenPaths(commandLine.images, commandLine.nonError, commandLine.error);
         });
         exitCode = app.exec();
     }

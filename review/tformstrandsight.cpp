@@ -7,11 +7,15 @@
 #include "view/tformtrackview.h"
 #include "view/trackscene.h"
 
+#include "view/tformtrackviewform.h"
+
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QToolButton>
@@ -31,6 +35,7 @@ TFormStrandsight::TFormStrandsight(QWidget *parent)
     ConnectImageLoading();
     AcceptFileDrops(this);
     AcceptFileDrops(viewWindow.get());
+    ConnectFileMenu();
     ShowViewForm();
 }
 
@@ -129,6 +134,30 @@ bool TFormStrandsight::MayClose(QWidget *window)
     box.exec();
     return box.clickedButton() == quit;
 }
+
+// The File menu lives in the view window; its keys work in this window too.
+// Its session, CSV and picture actions are wired by the session keeper.
+void TFormStrandsight::ConnectFileMenu()
+{
+    const TFormTrackViewForm *view = viewWindow->Form();
+    connect(view->actionShowReviewWindow, &QAction::triggered, this,
+            &TFormStrandsight::ShowReviewWindow);
+    connect(view->actionQuit, &QAction::triggered, this, &TFormStrandsight::Quit);
+    addActions(view->menuFile->actions());
+    const QAbstractItemModel *picks = form->lwPick->model();
+    connect(picks, &QAbstractItemModel::rowsInserted, this, &TFormStrandsight::PicksChanged);
+    connect(picks, &QAbstractItemModel::rowsRemoved, this, &TFormStrandsight::PicksChanged);
+    connect(picks, &QAbstractItemModel::modelReset, this, &TFormStrandsight::PicksChanged);
+}
+
+void TFormStrandsight::ShowReviewWindow()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void TFormStrandsight::Quit() { QApplication::closeAllWindows(); }
 
 void TFormStrandsight::Directory()
 {

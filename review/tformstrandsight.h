@@ -55,6 +55,18 @@ public:
     // replaced (false when the load was cancelled or refused).
     void LoadImageFiles(const QStringList &files, std::function<void(bool loaded)> done = {});
 
+    // The files of the last complete load of images or of a kind of tracks
+    // (sorted, as loaded); empty for a kind replaced otherwise.
+    QStringList ImageFiles() const { return imageFiles; }
+    QStringList TrackFiles(bool error) const { return error ? errFiles : corrFiles; }
+    // Replaces a kind's tracks as a load does (its picks go, its list and
+    // markers are rebuilt), with tracks that did not come from track files.
+    void ReplaceTrackSet(TrackTable tracks, bool error);
+
+    // The picked list's texts ("12", "E7"), and replacing them all.
+    QStringList PickedTexts() const;
+    void SetPickedTexts(const QStringList &texts);
+
     // Loads what the command line names, as the load buttons would, images
     // first. Paths are files or folders; a kind with a path that does not
     // exist or holds no matching file is not loaded, and the path is named in
@@ -63,6 +75,15 @@ public:
     // other: this returns before they have.
     void OpenPaths(const QStringList &images, const QStringList &nonError,
                    const QStringList &error);
+
+signals:
+    // Picks were added or removed (also by a load dropping a kind's picks).
+    void PicksChanged();
+
+public slots:
+    void ShowReviewWindow();
+    // Closes both windows, which ends the program.
+    void Quit();
 
 protected:
     // Drops of image or track files on either window, and closing the view
@@ -110,6 +131,7 @@ private:
     // Whether closing window may go on: when it would end the program with
     // changes unsaved, the user is asked first.
     bool MayClose(QWidget *window);
+    void ConnectFileMenu();
 
     // Loading. A track set is read, its markers made and its list entries
     // prepared aside (TrackLoad); the registry, the markers, the list and the
@@ -155,10 +177,12 @@ private:
     TrackReviewer *reviewer = nullptr;
     bool pickedUpdatePending = false;
     QString workingDirectory;
-    // How many files the loaded set of each kind had: a track's image is the
-    // position of its file, so more files than images leave tracks unseen.
-    int corrFiles = 0;
-    int errFiles = 0;
+    // The files of the last complete load of images or of each kind of
+    // tracks (sorted, as loaded): a track's image is the position of its file,
+    // so more files than images leave tracks unseen.
+    QStringList imageFiles;
+    QStringList corrFiles;
+    QStringList errFiles;
     // The drop being dragged over a window, read once when it enters.
     bool dropLoadable = false;
     LoadKind dropKind = LoadKind::Images;

@@ -65,11 +65,12 @@ void TFormStrandsight::LoadImageFiles(const QStringList &files,
         })
         .Then([opening](TaskControl &control) { opening->ReadHeaders(control); })
         .Then([opening](TaskControl &control) { opening->Prepare(control); })
-        .ThenOnGui([this, opening, nothingToShow, empty = files.isEmpty()](TaskControl &) {
+        .ThenOnGui([this, opening, nothingToShow, sorted, empty = files.isEmpty()](TaskControl &) {
             *nothingToShow = opening->Empty() && !empty;
             if (opening->Refused() || *nothingToShow)
                 return false;
             viewWindow->scene->OpenImages(opening->Take());
+            imageFiles = sorted;
             viewWindow->UpdateImageRange();
             return false;
         })

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -160,6 +161,20 @@ bool TFormStrandsight::MakeMarkers(TrackLoad &load, TaskControl &control)
     return false;
 }
 
+// Tracks that come from elsewhere than track files (a session, a CSV file)
+// take a kind's place as a load's do, at once: they are in memory already.
+void TFormStrandsight::ReplaceTrackSet(TrackTable tracks, bool error)
+{
+    TrackLoad load(QStringList(), error);
+    load.table = std::move(tracks);
+    load.available = std::numeric_limits<qint64>::max();
+    TaskControl control;
+    load.Prepare(control);
+    while (MakeMarkers(load, control)) { }
+    ReplaceTracks(load);
+    FreeAside(load.table);
+}
+
 // Everything of the kind at once: the registry, its colours, the picks, the
 // markers and the list.
 void TFormStrandsight::ReplaceTracks(TrackLoad &load)
@@ -173,11 +188,11 @@ void TFormStrandsight::ReplaceTracks(TrackLoad &load)
     if (error) {
         DeleteErrPicks();
         viewWindow->scene->ReplaceErrorFibers(std::exchange(load.errors, {}));
-        errFiles = static_cast<int>(load.files.size());
+        errFiles = load.files;
     } else {
         DeleteCorrPicks();
         viewWindow->scene->ReplaceNormalFibers(std::exchange(load.normals, {}));
-        corrFiles = static_cast<int>(load.files.size());
+        corrFiles = load.files;
     }
     FillIdList(error ? form->lwErr : form->lwCorr, load.labels);
     load.replaced = true;
@@ -250,7 +265,7 @@ void TFormStrandsight::WarnTracksOutsideImages(bool corr, bool err)
         if (!(error ? err : corr))
             continue;
         const QString kind = error ? tr("Error tracks") : tr("Non-error tracks");
-        const int files = error ? errFiles : corrFiles;
+        const int files = static_cast<int>((error ? errFiles : corrFiles).size());
         if (files > images) {
             const QString count = images == 1
                 ? tr("%1 track files for 1 image").arg(files)

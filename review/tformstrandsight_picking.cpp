@@ -149,6 +149,20 @@ void TFormStrandsight::ShowPick()
     ShowViewForm();
 }
 
+QStringList TFormStrandsight::PickedTexts() const
+{
+    QStringList texts;
+    for (int row = 0; row < form->lwPick->count(); ++row)
+        texts << form->lwPick->item(row)->text();
+    return texts;
+}
+
+void TFormStrandsight::SetPickedTexts(const QStringList &texts)
+{
+    form->lwPick->clear();
+    form->lwPick->addItems(texts);
+}
+
 void TFormStrandsight::AddNewLabel(unsigned int label, bool error)
 {
     (error ? form->lwErr : form->lwCorr)->addItem(QString::number(label));

@@ -17,10 +17,47 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <cstdlib>
 #include <memory>
+
+namespace {
+
+// Every test program runs in a home folder of its own, made before main and
+// removed at exit, so that the program's settings and recovery sessions and
+// the file dialogs' history never reach the user's own folders. The programs
+// a test starts inherit it; a test program started by another one (and
+// perhaps killed) uses its parent's.
+class TestHome
+{
+public:
+    TestHome()
+    {
+        if (!qEnvironmentVariableIsEmpty(kVariable))
+            return;
+        home = std::make_unique<QTemporaryDir>(QDir::tempPath()
+                                               + QStringLiteral("/strandsight-test-home-XXXXXX"));
+        if (!home->isValid())
+            std::abort();
+        const QByteArray path = QFile::encodeName(home->path());
+        ::setenv(kVariable, path.constData(), 1);
+        ::setenv("HOME", path.constData(), 1);
+        ::setenv("XDG_CONFIG_HOME", (path + "/.config").constData(), 1);
+        ::setenv("XDG_DATA_HOME", (path + "/.local/share").constData(), 1);
+        ::setenv("XDG_STATE_HOME", (path + "/.local/state").constData(), 1);
+    }
+
+private:
+    static constexpr const char *kVariable = "STRANDSIGHT_TEST_HOME";
+    std::unique_ptr<QTemporaryDir> home;
+};
+
+const TestHome testHome;
+
+} // namespace
 
 namespace TestSupport {
 

@@ -288,7 +288,11 @@ void TestRealDisplay::StartProgram(const QString &home, const QStringList &argum
     program = new QProcess;
     QProcessEnvironment environment = DisplayEnvironment();
     // The file dialogs open in the home directory: keep them in test data.
+    // Settings and recovery sessions too, so that no start sees what an
+    // earlier one left.
     environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
     // A sanitized build must end with the program's own exit code, as under
     // CTest, not with a leak report on libraries it uses.
     QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));

@@ -146,3 +146,6 @@ done
 echo "fault-check: $kills saves of $files files killed at random within ${duration_ms} ms:" \
     "every file old or new ($mixed_sets kills fell between renames, $kills_leaving_temporaries" \
     "left temporary files), none left after the next save; failed renames put every file back"
+
+# The recovery session that autosave writes, killed the same way.
+bash "$(dirname "${BASH_SOURCE[0]}")/fault-check-autosave.sh" "$(dirname "$faultsave")/faultautosave" "$kills"

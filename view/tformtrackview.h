@@ -49,6 +49,9 @@ public:
     // for a widget under the image and its controls.
     void GoToImage(int image);
     TrackGraphicsView *GraphicsView() const;
+    // The window's widgets and menus (the File menu's actions are wired by
+    // their owners).
+    TFormTrackViewForm *Form() const { return ui; }
     QMenu *ViewMenu() const;
     void AddUnderImage(QWidget *widget);
 

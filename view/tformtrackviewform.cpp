@@ -96,6 +96,23 @@ void TFormTrackViewForm::setupUi(QMainWindow *window)
 
     menubar = new QMenuBar(window);
     menubar->setObjectName(QStringLiteral("menubar"));
+    menuFile = new QMenu(menubar);
+    menuFile->setObjectName(QStringLiteral("menuFile"));
+    actionOpenSession
+        = MenuAction(menuFile, "actionOpenSession", { QKeySequence(Qt::CTRL | Qt::Key_O) });
+    actionSaveSession
+        = MenuAction(menuFile, "actionSaveSession", { QKeySequence(Qt::CTRL | Qt::Key_S) });
+    actionSaveSessionAs = MenuAction(menuFile, "actionSaveSessionAs",
+                                     { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) });
+    menuFile->addSeparator();
+    actionImportCsv = MenuAction(menuFile, "actionImportCsv");
+    actionExportCsv = MenuAction(menuFile, "actionExportCsv");
+    actionExportViewImage = MenuAction(menuFile, "actionExportViewImage");
+    menuFile->addSeparator();
+    actionShowReviewWindow = MenuAction(menuFile, "actionShowReviewWindow");
+    menuFile->addSeparator();
+    actionQuit = MenuAction(menuFile, "actionQuit", { QKeySequence(Qt::CTRL | Qt::Key_Q) });
+    menubar->addAction(menuFile->menuAction());
     menuEdit = new QMenu(menubar);
     menuEdit->setObjectName(QStringLiteral("menuEdit"));
     actionUndo = MenuAction(menuEdit, "actionUndo", { QKeySequence(Qt::CTRL | Qt::Key_Z) });
@@ -187,6 +204,15 @@ void TFormTrackViewForm::retranslateUi(QMainWindow *window)
         "Track Points.</p></body></html>"));
     btAdd->setText(QApplication::translate(context, "Add Created Track"));
 
+    menuFile->setTitle(QApplication::translate(context, "File"));
+    actionOpenSession->setText(QApplication::translate(context, "Open Session..."));
+    actionSaveSession->setText(QApplication::translate(context, "Save Session"));
+    actionSaveSessionAs->setText(QApplication::translate(context, "Save Session As..."));
+    actionImportCsv->setText(QApplication::translate(context, "Import Tracks from CSV..."));
+    actionExportCsv->setText(QApplication::translate(context, "Export Tracks as CSV..."));
+    actionExportViewImage->setText(QApplication::translate(context, "Export View Image..."));
+    actionShowReviewWindow->setText(QApplication::translate(context, "Show Review Window"));
+    actionQuit->setText(QApplication::translate(context, "Quit"));
     menuEdit->setTitle(QApplication::translate(context, "Edit"));
     actionUndo->setText(QApplication::translate(context, "Undo"));
     actionRedo->setText(QApplication::translate(context, "Redo"));

@@ -33,6 +33,18 @@ public:
     QToolButton *btAdd = nullptr;
 
     QMenuBar *menubar = nullptr;
+    // The "File" menu: sessions, tracks as CSV, pictures of the view, the
+    // review window and quitting.
+    QMenu *menuFile = nullptr;
+    QAction *actionOpenSession = nullptr;
+    QAction *actionSaveSession = nullptr;
+    QAction *actionSaveSessionAs = nullptr;
+    QAction *actionImportCsv = nullptr;
+    QAction *actionExportCsv = nullptr;
+    QAction *actionExportViewImage = nullptr;
+    QAction *actionShowReviewWindow = nullptr;
+    QAction *actionQuit = nullptr;
+
     // The "Edit" menu: undo, and correcting tracks.
     QMenu *menuEdit = nullptr;
     QAction *actionUndo = nullptr;

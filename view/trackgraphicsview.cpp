@@ -134,6 +134,24 @@ void TrackGraphicsView::ZoomBy(qreal factor, QPointF anchor)
         ZoomTo(CurrentZoom() * factor, anchor);
 }
 
+void TrackGraphicsView::ZoomAt(qreal to, QPointF sceneCentre)
+{
+    if (!HasImage())
+        return;
+    to = std::min(to, kMaxZoom);
+    if (to <= FitLimit() * (1.0 + kSameZoom)) {
+        FitToWindow();
+        return;
+    }
+    fitted = false;
+    zoom = to;
+    centre = sceneCentre;
+    anchorKept = false;
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ApplyZoom();
+}
+
 qreal TrackGraphicsView::CurrentZoom() const { return fitted ? FitLimit() : zoom; }
 
 void TrackGraphicsView::ZoomTo(qreal to, QPointF anchor)

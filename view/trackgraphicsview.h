@@ -46,6 +46,10 @@ public:
     // Zooms by factor keeping the image point under anchor (viewport
     // coordinates) where it is.
     void ZoomBy(qreal factor, QPointF anchor);
+    // Shows zoom (clamped to the ladder's range; at or below the fit the
+    // fitted view) with the image point centre in the middle, as far as the
+    // image reaches: a view as it was saved.
+    void ZoomAt(qreal zoom, QPointF centre);
     // Scrolls the image by delta screen pixels (nothing in the fitted view).
     void PanBy(QPoint delta);
     // Centres scenePos (as far as the image reaches) at a zoom of at least
