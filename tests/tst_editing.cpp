@@ -106,6 +106,7 @@ private slots:
     void historyDropsItsOldestStepsPastItsLimit();
     void unsavedChangesInTitleAndWhenQuitting();
     void dragStartingOnAMarkerDrawsTheBand();
+    void deletedCurrentTrackIsNoLongerDrawn();
 
 private:
     void LoadSet(const QString &corr, const QString &err);
@@ -768,6 +769,19 @@ void TestEditing::dragStartingOnAMarkerDrawsTheBand()
     QCOMPARE(view->scene->selectedItems().size(), 2);
     Click({ 300, 280 });
     QVERIFY(view->scene->selectedItems().isEmpty());
+}
+
+// The track under review is drawn with its path; an edit that deletes it
+// must leave nothing of it to draw (its marker is gone).
+void TestEditing::deletedCurrentTrackIsNoLongerDrawn()
+{
+    view->scene->SetCurrentTrack(false, 4);
+    QVERIFY(view->scene->CurrentFiber());
+    TrackEditor *editor = view->Editor();
+    editor->Apply(PlanDeleteTracks(editor->Registry(), { { false, 4 } }, editor->Picked()));
+    QVERIFY(!view->corrTracks.count(4));
+    QCOMPARE(view->scene->CurrentFiber(), nullptr);
+    QVERIFY(!view->grab().isNull());
 }
 
 QTEST_MAIN(TestEditing)

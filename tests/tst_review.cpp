@@ -3,6 +3,8 @@
 // queue's keys, the strip of crops along the current track, the lists leading
 // to the view, and the View menu's options, checked on rendered pixels where
 // they draw.
+#include "edit/trackeditor.h"
+#include "edit/trackedits.h"
 #include "model/normalfiber.h"
 #include "review/tformstrandsight.h"
 #include "stack/sliceloader.h"
@@ -27,6 +29,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolTip>
+#include <QUndoStack>
 #include <QtTest>
 #include <qtestspontaneevent.h>
 
@@ -481,6 +484,14 @@ void TestReview::viewOptionsOnRenderedPixels()
     QVERIFY(near(Shot(), ViewAt({ 166, 96 }), colour));
     jumping->SetPoint(12, { 150.0f, 90.0f });
     view->scene->RepaintMarkers();
+    QVERIFY(near(Shot(), spike, colour));
+    // The same through an edit, which draws again only around the point it
+    // moved: the tail, which reaches far beyond it, must follow too (the
+    // edited track's own path is drawn over its tail meanwhile).
+    TrackEditor *editor = view->Editor();
+    editor->Apply(PlanPlacePoint(editor->Registry(), { false, 10 }, 12, { 150.0f, 150.0f }));
+    QVERIFY(!near(Shot(), spike, colour));
+    editor->History()->undo();
     // Beyond the tail's length the step is not drawn.
     view->GoToImage(19);
     QVERIFY(!near(Shot(), spike, colour));

@@ -144,8 +144,10 @@ void MarkerLayer::Draw(QPainter *painter, const QRectF &exposed, const TrackScen
             * QTransform::fromScale(ratio, ratio);
         // An edit moves, adds or removes a marker or two: only the layer
         // around them is drawn again, a fraction of drawing tens of thousands.
+        // Tails reach far beyond a marker, so with tails shown it all is.
         changedPlaces.clear();
-        if (!sameView || !scene.MarkerChangesSince(drawnGeneration, changedPlaces)
+        if (!sameView || scene.TailLength() > 0
+            || !scene.MarkerChangesSince(drawnGeneration, changedPlaces)
             || !RenderAround(scene, toLayer, changedPlaces))
             Render(scene, toLayer, ratio);
         layer.setDevicePixelRatio(ratio);

@@ -89,6 +89,8 @@ void TrackScene::SyncFibers(bool error, const TrackTable &tracks, const ColorTab
                     removeItem(*it);
                     delete *it;
                     it = markers.erase(it);
+                    // Whoever kept a pointer to a marker looks again.
+                    ++markerSetVersion;
                 } else {
                     ++it;
                 }
