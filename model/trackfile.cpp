@@ -59,11 +59,12 @@ class RecordParser
 {
 public:
     RecordParser(int descriptor, FILE *file, std::vector<TrackRecord> &records,
-                 const std::atomic<bool> *cancel)
+                 const std::atomic<bool> *cancel, std::atomic<qint64> *bytesRead)
         : descriptor(descriptor)
         , file(file)
         , records(records)
         , cancel(cancel)
+        , bytesRead(bytesRead)
         , buffer(kBufferBytes)
     {
     }
@@ -93,6 +94,7 @@ private:
     FILE *const file;
     std::vector<TrackRecord> &records;
     const std::atomic<bool> *const cancel;
+    std::atomic<qint64> *const bytesRead;
     std::vector<char> buffer;
     off_t base = 0; // the file offset of buffer[0]
     size_t length = 0;
@@ -120,6 +122,8 @@ bool RecordParser::Refill()
         }
         if (got == 0)
             atEnd = true;
+        else if (bytesRead)
+            bytesRead->fetch_add(got, std::memory_order_relaxed);
         length += static_cast<size_t>(got);
     }
     return true;
@@ -353,7 +357,8 @@ bool RecordParser::Parse()
 } // namespace
 
 bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
-                    const std::atomic<bool> *cancel, TrackFileStatus *status)
+                    const std::atomic<bool> *cancel, TrackFileStatus *status,
+                    std::atomic<qint64> *bytesRead)
 {
     TrackFileStatus ignored;
     TrackFileStatus &result = status ? *status : ignored;
@@ -385,7 +390,7 @@ bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
     bool ok = false;
     int error = 0;
     try {
-        RecordParser parser(descriptor, file, records, cancel);
+        RecordParser parser(descriptor, file, records, cancel, bytesRead);
         {
             // The C locale for scanf and strtof only: the reason a read failed
             // is told in the user's language.

@@ -39,9 +39,11 @@ struct TrackFileStatus
 // parsed side by side. False for a path that is not a regular file, a read
 // error, or once cancel (looked at every few thousand records, and inside
 // long runs of text that is not a record) is set. Throws std::bad_alloc when
-// the records do not fit in memory.
+// the records do not fit in memory. bytesRead, if given, grows by what is
+// read as it is read, for a progress display.
 bool ParseTrackFile(const QByteArray &path, std::vector<TrackRecord> &records,
-                    const std::atomic<bool> *cancel = nullptr, TrackFileStatus *status = nullptr);
+                    const std::atomic<bool> *cancel = nullptr, TrackFileStatus *status = nullptr,
+                    std::atomic<qint64> *bytesRead = nullptr);
 
 // Orders the records of one file by id, keeping of the records of one id only
 // the last one read (the later line for an image wins). Files list their

@@ -69,6 +69,8 @@ struct TrackSetReader::State
     std::atomic<bool> cancel { false };
     std::atomic<bool> outOfMemory { false };
     std::atomic<int> parsed { 0 };
+    std::atomic<qint64> bytesRead { 0 };
+    qint64 totalBytes = 0;
     // Files from the first one refused before reading (missing, not a regular
     // file) on are not read; an earlier one that fails to read is reported
     // instead.
@@ -121,7 +123,8 @@ void TrackSetReader::State::ParseFile(int index)
         if (!Cancelled() && !outOfMemory && index < FirstFailed()) {
             std::vector<TrackRecord> file;
             TrackFileStatus status;
-            if (ParseTrackFile(QFile::encodeName(paths[index]), file, &cancel, &status)) {
+            if (ParseTrackFile(QFile::encodeName(paths[index]), file, &cancel, &status,
+                               &bytesRead)) {
                 if (file.empty() && !status.blank) {
                     Fail(index, TrackSetRead::NoRecords,
                          QStringLiteral("no track record could be read"));
@@ -286,6 +289,8 @@ bool TrackSetReader::Start()
                 state->failure = { TrackSetRead::Unreadable, i,
                                    result != 0 ? ReasonFor(error)
                                                : QStringLiteral("it is not a regular file") };
+            } else {
+                state->totalBytes += status.st_size;
             }
         }
         state->firstFailed = refused;
@@ -322,6 +327,10 @@ bool TrackSetReader::WaitForFinished(int msecs) const
 }
 
 int TrackSetReader::FilesRead() const { return state->parsed; }
+
+qint64 TrackSetReader::BytesRead() const { return state->bytesRead; }
+
+qint64 TrackSetReader::TotalBytes() const { return state->totalBytes; }
 
 TrackSetRead TrackSetReader::Result() const
 {

@@ -47,8 +47,11 @@ public:
     bool IsFinished() const;
     // True once finished; waits at most msecs.
     bool WaitForFinished(int msecs) const;
-    // Files parsed so far, for a progress display.
+    // Files parsed so far, and the bytes read of all the files' sizes, for a
+    // progress display (one huge file moves the bytes, not the files).
     int FilesRead() const;
+    qint64 BytesRead() const;
+    qint64 TotalBytes() const;
 
     // Once finished: how the read ended (the first unreadable file in name
     // order when one was), and the tracks of a complete read.

@@ -68,19 +68,28 @@ void TrackLoad::Read(TaskControl &control)
     // Before the new tracks take any of it.
     available = ImageSequence::AvailableBytes();
     const int count = static_cast<int>(files.size());
-    control.SetStage(
-        Tr("Loading %1: file %2 of %3").arg(kind, QStringLiteral("%1"), QStringLiteral("%2")),
-        count);
+    const auto reading = [this, count](int file) {
+        return Tr("Loading %1: file %2 of %3").arg(kind).arg(std::min(file + 1, count)).arg(count);
+    };
+    control.SetStage(reading(0));
     TrackSetReader reader(files);
     if (reader.Start()) {
         bool building = false;
+        int shown = 0;
         while (!reader.WaitForFinished(kReadPollMs)) {
             // The reader stops and frees what it read on its own.
             if (control.Cancelled())
                 return;
             const int parsed = reader.FilesRead();
             if (parsed < count) {
-                control.SetDone(parsed);
+                // The bar follows the bytes, so that it moves through one
+                // large file as well as through many small ones.
+                if (parsed != shown) {
+                    shown = parsed;
+                    control.SetStage(reading(parsed));
+                }
+                control.SetTotal(reader.TotalBytes());
+                control.SetDone(reader.BytesRead());
             } else if (!building) {
                 building = true;
                 control.SetStage(Tr("Loading %1: building the track table").arg(kind));

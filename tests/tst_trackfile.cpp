@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -404,6 +405,17 @@ void TstTrackFile::setReadsLikeFileAfterFile()
     TrackTable together;
     QCOMPARE(ReadTrackSet(paths, together).outcome, TrackSetRead::Complete);
     QCOMPARE(Describe(together), Describe(oneByOne));
+    // The progress counts every byte of the set, which it knows beforehand.
+    {
+        qint64 size = 0;
+        for (const QString &path : paths)
+            size += QFileInfo(path).size();
+        TrackSetReader reader(paths);
+        QVERIFY(reader.Start());
+        QCOMPARE(reader.TotalBytes(), size);
+        QVERIFY(reader.WaitForFinished(30000));
+        QCOMPARE(reader.BytesRead(), size);
+    }
     QCOMPARE(together.at(0).at(7).x, 3.0f); // the later line of image 7
 
     // The first file in name order that cannot be read is the one reported,
