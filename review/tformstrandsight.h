@@ -125,6 +125,7 @@ private:
     // The lists lead to the review queue, and its picks to the picked list.
     void ConnectReviewer();
     void TogglePick(TrackRef track);
+    void ScheduleListCounts();
     void UpdateListCounts();
     void SchedulePickedUpdate();
     void ChangePicks(const QString &name, const QStringList &added, const QStringList &removed);
@@ -176,6 +177,7 @@ private:
     TaskRunner *tasks;
     TrackReviewer *reviewer = nullptr;
     bool pickedUpdatePending = false;
+    bool listCountsPending = false;
     QString workingDirectory;
     // The files of the last complete load of images or of each kind of
     // tracks (sorted, as loaded): a track's image is the position of its file,

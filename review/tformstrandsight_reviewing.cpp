@@ -27,9 +27,11 @@ void TFormStrandsight::ConnectReviewer()
     for (QListWidget *list : { form->lwCorr, form->lwErr, form->lwPick }) {
         QAbstractItemModel *model = list->model();
         connect(model, &QAbstractItemModel::rowsInserted, this,
-                &TFormStrandsight::UpdateListCounts);
-        connect(model, &QAbstractItemModel::rowsRemoved, this, &TFormStrandsight::UpdateListCounts);
-        connect(model, &QAbstractItemModel::modelReset, this, &TFormStrandsight::UpdateListCounts);
+                &TFormStrandsight::ScheduleListCounts);
+        connect(model, &QAbstractItemModel::rowsRemoved, this,
+                &TFormStrandsight::ScheduleListCounts);
+        connect(model, &QAbstractItemModel::modelReset, this,
+                &TFormStrandsight::ScheduleListCounts);
     }
     QAbstractItemModel *picks = form->lwPick->model();
     connect(picks, &QAbstractItemModel::rowsInserted, this,
@@ -69,6 +71,20 @@ void TFormStrandsight::SchedulePickedUpdate()
         std::vector<unsigned int> errs;
         SplitPickedIds(norms, errs);
         reviewer->SetPickedIds(norms, errs);
+    });
+}
+
+// A list is filled one entry at a time (a million for a large set): the
+// titles are counted once it has settled, not formatted and laid out again
+// for every entry.
+void TFormStrandsight::ScheduleListCounts()
+{
+    if (listCountsPending)
+        return;
+    listCountsPending = true;
+    QTimer::singleShot(0, this, [this] {
+        listCountsPending = false;
+        UpdateListCounts();
     });
 }
 
