@@ -6,6 +6,7 @@
 
 // What the program is asked on its command line:
 //   strandsight [--images PATH...] [--non-error PATH...] [--error PATH...]
+//   strandsight --session FILE
 // Every argument up to the next option is a path of the option before it, and
 // options may be repeated, so a shell glob (--images slices/*.tif) works as
 // typed. Qt's own options (-style, -platform ...) are gone by the time the
@@ -22,6 +23,7 @@ public:
     QStringList images;
     QStringList nonError;
     QStringList error;
+    QString session; // a session file to open instead of paths
     QString mistake; // what was wrong, for Mistake
 
     // The help text, "Usage: ..." first; needs the application object.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class CommandLine;
 class QTimer;
 class QWidget;
 class RememberedSettings;
@@ -38,6 +39,10 @@ public:
     // True when the user chose to restore one (it then opens as a session
     // does).
     bool OfferRecovery();
+    // At start-up, once the windows are up: a review left unsaved by an
+    // earlier run is offered first (restored, it is what the user goes on
+    // with); else the command line's session is opened, or its paths loaded.
+    void Start(const CommandLine &commandLine);
 
     // Saves the review at path behind the windows; SessionSaved follows, or a
     // message saying why nothing was written.
@@ -101,6 +106,7 @@ private:
 
     void ConnectWindows();
     void RememberSettings();
+    void RememberTrackTable();
     TFormTrackView *View() const;
     QWidget *DialogParent() const;
     KindState &Kind(bool error) { return kinds[error ? 1 : 0]; }

@@ -7,6 +7,7 @@
 #include "session/sessionformat.h"
 #include "session/trackchanges.h"
 #include "session/trackcsv.h"
+#include "table/trackreviewer.h"
 #include "tasks/taskrunner.h"
 #include "view/tformtrackview.h"
 #include "view/tformtrackviewform.h"
@@ -109,8 +110,12 @@ void SessionKeeper::SaveSession(const QString &path)
         if (*written) {
             self->sessionPath = target;
             self->savedChanges = saving;
-            if (!self->HasUnsavedChanges())
+            // The session holds every change, so nothing is left to ask about
+            // at quitting; a change made while it was written is.
+            if (!self->HasUnsavedChanges()) {
                 self->RemoveRecovery();
+                self->View()->Editor()->Changes()->MarkAllSaved();
+            }
             emit self->SessionSaved(target);
         } else if (outcome != TaskOutcome::Cancelled) {
             self->ReportWriteFailure(target,
@@ -122,7 +127,12 @@ void SessionKeeper::SaveSession(const QString &path)
     window->Tasks()->Run(std::move(task));
 }
 
-void SessionKeeper::OpenSession(const QString &path) { Open(path, false); }
+// Absolute: a path given on the command line is relative to where the
+// program started, and the session is saved back there later.
+void SessionKeeper::OpenSession(const QString &path)
+{
+    Open(QFileInfo(path).absoluteFilePath(), false);
+}
 
 void SessionKeeper::Open(const QString &path, bool recovered)
 {
@@ -289,8 +299,18 @@ void SessionKeeper::ApplyTracks(const SessionRecord &record, bool error,
     }
 }
 
+// After the loads, which clear the reviewed marks and the current track of
+// their kind. The current track is set before the image and the zoom, which
+// it leaves where they are.
 void SessionKeeper::ApplyView(const SessionRecord &record)
 {
+    TrackReviewer *reviewer = window->Reviewer();
+    for (const bool error : { false, true })
+        reviewer->SetReviewedIds(error, record.Tracks(error).reviewed);
+    if (record.currentTrack.set)
+        reviewer->SetCurrentTrack({ record.currentTrack.error, record.currentTrack.id });
+    else
+        reviewer->ClearCurrentTrack();
     TFormTrackView *view = View();
     view->scene->SetMarkerRadius(record.markerRadius);
     view->Form()->actionOutlineMarkers->setChecked(record.outlineMarkers);
