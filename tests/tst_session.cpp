@@ -8,7 +8,9 @@
 #include "session/rememberedsettings.h"
 #include "session/sessionformat.h"
 #include "session/sessionkeeper.h"
+#include "table/tformtracktable.h"
 #include "table/trackreviewer.h"
+#include "table/trackstrip.h"
 #include "tasks/taskrunner.h"
 #include "view/tformtrackview.h"
 #include "view/tformtrackviewform.h"
@@ -699,6 +701,10 @@ void TestSession::settingsAreRememberedInTheTestsOwnHome()
         TFormTrackView *view = window.ViewWindow();
         view->scene->SetMarkerRadius(23);
         view->Form()->actionOutlineMarkers->setChecked(true);
+        view->Form()->actionTailLength->setData(12);
+        view->Form()->actionTrackTails->setChecked(true);
+        view->findChild<QAction *>(QStringLiteral("actionTrackStrip"))->setChecked(true);
+        window.Reviewer()->ShowTable();
         window.move(5, 100);
         AnswerNextModal([](QWidget *dialog) { RejectDialog(dialog); });
         view->Form()->actionOpenSession->trigger();
@@ -711,6 +717,9 @@ void TestSession::settingsAreRememberedInTheTestsOwnHome()
     QCOMPARE(view->scene->MarkerRadius(), 23);
     QVERIFY(view->Form()->actionOutlineMarkers->isChecked());
     QVERIFY(view->scene->OutlineMarkers());
+    QCOMPARE(view->scene->TailLength(), 12);
+    QVERIFY(window.Reviewer()->Strip()->isVisibleTo(view));
+    QTRY_VERIFY(window.Reviewer()->TableWindow()->isVisible());
     QCOMPARE(window.pos(), QPoint(5, 100));
 }
 
