@@ -1275,7 +1275,7 @@ int SessionOpen(const QString &target)
     keeper.OpenSession(QDir(target).filePath(QStringLiteral("review.strandsight")));
     WaitFor(&keeper, &SessionKeeper::SessionOpened);
     const double ms = timer.nsecsElapsed() / 1e6;
-    if (window.PickedTexts().size() != 1000)
+    if (window.PickedTexts().isEmpty() || window.ViewWindow()->corrTracks.empty())
         return 2;
     Report(ms);
     return 0;
