@@ -149,8 +149,6 @@ void SessionKeeper::RememberTrackTable()
 // tables in place afterwards, and the changes are found against this copy.
 void SessionKeeper::TracksReplaced(bool error)
 {
-    if (applyingChanges)
-        return;
     KindState &kind = Kind(error);
     const TrackTable &tracks = error ? View()->errTracks : View()->corrTracks;
     if (!csvSource.isEmpty()) {

@@ -127,6 +127,7 @@ private:
     // not be loaded (the kind is then emptied).
     void ApplyTracks(const SessionRecord &record, bool error,
                      std::function<void(bool loaded)> done);
+    void ApplyChangesAsEdits(bool error, const TrackChanges &changes);
     void ApplyView(const SessionRecord &record);
 
     // The recovery session.
@@ -154,9 +155,6 @@ private:
     QString sessionPath;
     // Set while a CSV import replaces a kind: the table it came from.
     QString csvSource;
-    // Set while a session's changes replace a kind that was just loaded: the
-    // tracks as loaded stay those of the files.
-    bool applyingChanges = false;
     bool opening = false;
 
     // Changes counted, and the count when the review was last saved in a

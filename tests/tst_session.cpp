@@ -2,6 +2,7 @@
 
 #include "edit/trackeditor.h"
 #include "edit/trackedits.h"
+#include "model/fiber.h"
 #include "review/commandline.h"
 #include "review/tformstrandsight.h"
 #include "session/recoverystore.h"
@@ -343,6 +344,12 @@ void TestSession::reviewSurvivesSavingAndOpening()
     QCOMPARE(second.PickedTexts(), window.PickedTexts());
     QCOMPARE(ListTexts(second.findChild<QListWidget *>(QStringLiteral("lwErr"))),
              (QStringList { "1", "2", "3", "9" }));
+    // Markers follow the changes: the created track has one, hidden as a
+    // load leaves every marker, and the deleted one has none.
+    const Fiber *created = secondView->scene->FindFiber({ true, 9 });
+    QVERIFY(created && created->hidden);
+    QVERIFY(created->PointOn(1) && created->PointOn(1)->x == 3.0f);
+    QVERIFY(!secondView->scene->FindFiber({ false, 2 }));
     QCOMPARE(secondView->scene->CurrentImage(), 2);
     QVERIFY(!secondView->GraphicsView()->IsFitted());
     QCOMPARE(secondView->GraphicsView()->ZoomX(), 16.0);
