@@ -53,6 +53,10 @@ void ShareOneArenaUnderAddressLimit()
 int main(int argc, char *argv[])
 {
     ShareOneArenaUnderAddressLimit();
+    std::vector<QByteArray> words;
+    std::vector<char *> arguments = CommandLine::KeepSessionOption(argc, argv, words);
+    argc = static_cast<int>(words.size());
+    argv = arguments.data();
     if (AnswerWithoutDisplay(argc, argv))
         return 0;
 

@@ -128,3 +128,23 @@ bool CommandLine::Group(const QStringList &arguments, QStringList &grouped)
 }
 
 QString CommandLine::Usage() const { return parser.helpText(); }
+
+std::vector<char *> CommandLine::KeepSessionOption(int argc, char *argv[],
+                                                   std::vector<QByteArray> &words)
+{
+    words.clear();
+    bool options = true;
+    for (int at = 0; at < argc; ++at) {
+        const QByteArray argument(argv[at]);
+        options = options && argument != "--";
+        if (options && at > 0 && argument == "--session" && at + 1 < argc)
+            words.push_back("--session=" + QByteArray(argv[++at]));
+        else
+            words.push_back(argument);
+    }
+    std::vector<char *> pointers;
+    for (QByteArray &word : words)
+        pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
