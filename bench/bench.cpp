@@ -1127,14 +1127,21 @@ void AnswerBoxes(QTimer &answer)
     answer.start(50);
 }
 
-// Runs the event loop until signal of sender has been emitted once.
-template <typename Sender, typename Signal> void WaitFor(Sender *sender, Signal signal)
+// Runs the event loop until signal of sender has been emitted once; false
+// when it was not within ten minutes (a failure was reported instead).
+template <typename Sender, typename Signal> bool WaitFor(Sender *sender, Signal signal)
 {
     QEventLoop loop;
+    bool emitted = false;
     const QMetaObject::Connection connection
-        = QObject::connect(sender, signal, &loop, [&loop] { loop.quit(); });
+        = QObject::connect(sender, signal, &loop, [&loop, &emitted] {
+              emitted = true;
+              loop.quit();
+          });
+    QTimer::singleShot(10 * 60 * 1000, &loop, &QEventLoop::quit);
     loop.exec();
     QObject::disconnect(connection);
+    return emitted;
 }
 
 // Loads images and both kinds of tracks one after the other through the load
@@ -1220,7 +1227,8 @@ int SessionSave(const QString &data, const QString &target, int reps)
         QElapsedTimer timer;
         timer.start();
         keeper.SaveSession(path);
-        WaitFor(&keeper, &SessionKeeper::SessionSaved);
+        if (!WaitFor(&keeper, &SessionKeeper::SessionSaved))
+            return 2;
         saves.push_back(timer.nsecsElapsed() / 1e6);
     }
 
@@ -1241,7 +1249,8 @@ int SessionSave(const QString &data, const QString &target, int reps)
         QElapsedTimer timer;
         timer.start();
         keeper.NoteChange();
-        WaitFor(&keeper, &SessionKeeper::RecoveryWritten);
+        if (!WaitFor(&keeper, &SessionKeeper::RecoveryWritten))
+            return 2;
         writes.push_back(timer.nsecsElapsed() / 1e6);
         gaps.push_back(longestGap / 1e6);
     }
@@ -1273,7 +1282,8 @@ int SessionOpen(const QString &target)
     QElapsedTimer timer;
     timer.start();
     keeper.OpenSession(QDir(target).filePath(QStringLiteral("review.strandsight")));
-    WaitFor(&keeper, &SessionKeeper::SessionOpened);
+    if (!WaitFor(&keeper, &SessionKeeper::SessionOpened))
+        return 2;
     const double ms = timer.nsecsElapsed() / 1e6;
     if (window.PickedTexts().isEmpty() || window.ViewWindow()->corrTracks.empty())
         return 2;
@@ -1296,7 +1306,8 @@ int CsvExportOurs(const QString &data, const QString &target, int reps)
         QElapsedTimer timer;
         timer.start();
         keeper.ExportCsv(path, false);
-        WaitFor(&keeper, &SessionKeeper::Exported);
+        if (!WaitFor(&keeper, &SessionKeeper::Exported))
+            return 2;
         times.push_back(timer.nsecsElapsed() / 1e6);
     }
     Report(Median(times), QStringLiteral("bytes=%1").arg(QFileInfo(path).size()));
@@ -1351,7 +1362,8 @@ int CsvImportOurs(const QString &target)
     QElapsedTimer timer;
     timer.start();
     keeper.ImportCsv(QDir(target).filePath(QStringLiteral("tracks.csv")));
-    WaitFor(&keeper, &SessionKeeper::Imported);
+    if (!WaitFor(&keeper, &SessionKeeper::Imported))
+        return 2;
     const double ms = timer.nsecsElapsed() / 1e6;
     if (window.ViewWindow()->corrTracks.empty() || window.ViewWindow()->errTracks.empty())
         return 2;
