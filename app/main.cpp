@@ -53,6 +53,10 @@ void ShareOneArenaUnderAddressLimit()
 int main(int argc, char *argv[])
 {
     ShareOneArenaUnderAddressLimit();
+    std::vector<QByteArray> words;
+    std::vector<char *> arguments = CommandLine::KeepSessionOption(argc, argv, words);
+    argc = static_cast<int>(words.size());
+    argv = arguments.data();
     if (AnswerWithoutDisplay(argc, argv))
         return 0;
 
@@ -87,13 +91,8 @@ int main(int argc, char *argv[])
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &keeper, &SessionKeeper::Quitting);
         window.show();
         // From the event loop, so that both windows are up before a load's
-        // progress or messages appear over them. A review restored after a
-        // crash is what the user chose to go on with: the command line's
-        // files would replace it.
-        QTimer::singleShot(0, &window, [&window, &keeper, &commandLine] {
-            if (!keeper.OfferRecovery())
-                window.OpenPaths(commandLine.images, commandLine.nonError, commandLine.error);
-        });
+        // progress or messages appear over them.
+        QTimer::singleShot(0, &keeper, [&keeper, &commandLine] { keeper.Start(commandLine); });
         exitCode = app.exec();
     }
     // A helper can still be reading a slice, or be stuck in a read on a dead

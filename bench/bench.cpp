@@ -11,6 +11,7 @@
 #include "model/trackfile.h"
 #include "model/trackset.h"
 #include "review/tformstrandsight.h"
+#include "session/sessionkeeper.h"
 #include "stack/imagesequence.h"
 #include "stack/sliceloader.h"
 #include "table/tformtracktable.h"
@@ -18,6 +19,7 @@
 #include "table/trackreviewer.h"
 #include "table/trackstrip.h"
 #include "table/tracktablemodel.h"
+#include "tasks/taskrunner.h"
 #include "tools/sampledata.h"
 #include "tools/tiffwriter.h"
 #include "view/tformtrackview.h"
@@ -29,7 +31,9 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QGraphicsEllipseItem>
 #include <QGraphicsScene>
 #include <QGraphicsView>
@@ -1110,6 +1114,291 @@ int EditOurs(const QString &data, const QString &what, int reps)
     return 0;
 }
 
+// ---- children: sessions and CSV ----------------------------------------------
+
+// Message boxes a child meets on the way (none are expected) are answered, so
+// that a run never hangs on one.
+void AnswerBoxes(QTimer &answer)
+{
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    answer.start(50);
+}
+
+// Runs the event loop until signal of sender has been emitted once; false
+// when it was not within ten minutes (a failure was reported instead).
+template <typename Sender, typename Signal> bool WaitFor(Sender *sender, Signal signal)
+{
+    QEventLoop loop;
+    bool emitted = false;
+    const QMetaObject::Connection connection
+        = QObject::connect(sender, signal, &loop, [&loop, &emitted] {
+              emitted = true;
+              loop.quit();
+          });
+    QTimer::singleShot(10 * 60 * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(connection);
+    return emitted;
+}
+
+// Loads images and both kinds of tracks one after the other through the load
+// flow, as opening a session does; false if a load failed.
+bool LoadReview(TFormStrandsight &window, const QString &data)
+{
+    return LoadImages(window, FilesIn(data + QStringLiteral("/images")))
+        && LoadTracks(window, FilesIn(data + QStringLiteral("/tracks/normal")), false)
+        && LoadTracks(window, FilesIn(data + QStringLiteral("/tracks/error")), true);
+}
+
+// What a day of review leaves: 1 % of the tracks moved on one image, 100
+// deleted, 1,000 picked, 2,000 reviewed, a current track.
+void ReviewSome(TFormStrandsight &window)
+{
+    TFormTrackView *view = window.ViewWindow();
+    std::vector<unsigned int> moved;
+    std::vector<unsigned int> deleted;
+    QStringList picks;
+    std::vector<unsigned int> reviewed;
+    unsigned int n = 0;
+    for (auto &[id, points] : view->corrTracks) {
+        if (n % 100 == 0 && !points.empty()) {
+            const auto first = points.begin();
+            points.insert_or_assign(first->first,
+                                    TrackPoint { first->second.x + 0.5f, first->second.y });
+            moved.push_back(id);
+        } else if (n % 100 == 50 && deleted.size() < 100) {
+            deleted.push_back(id);
+        }
+        if (n % 40 == 1 && picks.size() < 1000)
+            picks << QString::number(id);
+        if (n % 20 == 2 && reviewed.size() < 2000)
+            reviewed.push_back(id);
+        ++n;
+    }
+    for (const unsigned int id : deleted)
+        view->corrTracks.erase(id);
+    moved.insert(moved.end(), deleted.begin(), deleted.end());
+    view->NotifyTracksEdited(false, moved);
+    window.SetPickedTexts(picks);
+    window.Reviewer()->SetReviewedIds(false, reviewed);
+    window.Reviewer()->SetCurrentTrack({ false, reviewed.front() });
+}
+
+// Loading the review's files alone (fresh process): the baseline of opening
+// its session.
+int SessionLoad(const QString &data)
+{
+    TFormStrandsight window;
+    QTimer answer;
+    AnswerBoxes(answer);
+    window.show();
+    QApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    if (!LoadReview(window, data))
+        return 2;
+    Report(timer.nsecsElapsed() / 1e6);
+    return 0;
+}
+
+// A review loaded and worked on, saved as a session reps times (the last
+// copy stays at target for the opening), then its recovery session written
+// reps times: the longest the event loop waited meanwhile is the time
+// autosave held the GUI thread, against the longest wait while idle.
+int SessionSave(const QString &data, const QString &target, int reps)
+{
+    TFormStrandsight window;
+    SessionKeeper keeper(&window, QDir(target).filePath(QStringLiteral("recovery")));
+    QTimer answer;
+    AnswerBoxes(answer);
+    window.show();
+    if (!LoadReview(window, data))
+        return 2;
+    // The table's measuring of the tracks runs first.
+    while (window.Tasks()->Busy())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ReviewSome(window);
+    const QString path = QDir(target).filePath(QStringLiteral("review.strandsight"));
+    std::vector<double> saves;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        keeper.SaveSession(path);
+        if (!WaitFor(&keeper, &SessionKeeper::SessionSaved))
+            return 2;
+        saves.push_back(timer.nsecsElapsed() / 1e6);
+    }
+
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+    });
+    ticker.start(1);
+    sinceTick.start();
+    std::vector<double> gaps;
+    std::vector<double> writes;
+    keeper.SetAutosaveDelay(0);
+    for (int r = 0; r < reps; ++r) {
+        longestGap = 0;
+        QElapsedTimer timer;
+        timer.start();
+        keeper.NoteChange();
+        if (!WaitFor(&keeper, &SessionKeeper::RecoveryWritten))
+            return 2;
+        writes.push_back(timer.nsecsElapsed() / 1e6);
+        gaps.push_back(longestGap / 1e6);
+    }
+    // The same wait with nothing to do: the ticks' own lateness.
+    longestGap = 0;
+    QEventLoop idle;
+    QTimer::singleShot(static_cast<int>(Median(writes)), &idle, &QEventLoop::quit);
+    idle.exec();
+    const double idleGap = longestGap / 1e6;
+    Report(Median(saves),
+           QStringLiteral("autosavegap=%1 autosavemax=%2 idlegap=%3 recoveryms=%4 bytes=%5")
+               .arg(Median(gaps))
+               .arg(*std::max_element(gaps.begin(), gaps.end()))
+               .arg(idleGap)
+               .arg(Median(writes))
+               .arg(QFileInfo(path).size()));
+    return 0;
+}
+
+// Opening the session SessionSave left (fresh process), until the review is back.
+int SessionOpen(const QString &target)
+{
+    TFormStrandsight window;
+    SessionKeeper keeper(&window, QDir(target).filePath(QStringLiteral("recovery2")));
+    QTimer answer;
+    AnswerBoxes(answer);
+    window.show();
+    QApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    keeper.OpenSession(QDir(target).filePath(QStringLiteral("review.strandsight")));
+    if (!WaitFor(&keeper, &SessionKeeper::SessionOpened))
+        return 2;
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (window.PickedTexts().isEmpty() || window.ViewWindow()->corrTracks.empty())
+        return 2;
+    Report(ms);
+    return 0;
+}
+
+// "Export Tracks as CSV..." of every track, reps times, to target/tracks.csv.
+int CsvExportOurs(const QString &data, const QString &target, int reps)
+{
+    TFormStrandsight window;
+    SessionKeeper keeper(&window, QDir(target).filePath(QStringLiteral("recovery")));
+    QTimer answer;
+    AnswerBoxes(answer);
+    if (!LoadReview(window, data))
+        return 2;
+    const QString path = QDir(target).filePath(QStringLiteral("tracks.csv"));
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        keeper.ExportCsv(path, false);
+        if (!WaitFor(&keeper, &SessionKeeper::Exported))
+            return 2;
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    Report(Median(times), QStringLiteral("bytes=%1").arg(QFileInfo(path).size()));
+    return 0;
+}
+
+// The same rows with a plain fprintf loop, from tables read beforehand.
+int CsvExportBaseline(const QString &data, const QString &target, int reps)
+{
+    TrackTable tables[2];
+    for (const bool error : { false, true }) {
+        const QStringList files = FilesIn(
+            data + (error ? QStringLiteral("/tracks/error") : QStringLiteral("/tracks/normal")));
+        for (int i = 0; i < files.size(); ++i)
+            ReadTrackFile(files[i].toLocal8Bit(), tables[error], static_cast<unsigned int>(i));
+    }
+    const QByteArray path = QDir(target).filePath(QStringLiteral("plain.csv")).toLocal8Bit();
+    std::vector<double> times;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        FILE *f = std::fopen(path.constData(), "wb");
+        if (!f)
+            return 2;
+        std::fputs("id,kind,image,x,y\n", f);
+        for (const bool error : { false, true }) {
+            const char *kind = error ? "error" : "non-error";
+            for (const auto &[id, points] : tables[error]) {
+                for (const auto &[image, p] : points)
+                    std::fprintf(f, "%u,%s,%u,%.9g,%.9g\n", id, kind, image,
+                                 static_cast<double>(p.x), static_cast<double>(p.y));
+            }
+        }
+        if (std::fclose(f) != 0)
+            return 2;
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    Report(Median(times));
+    return 0;
+}
+
+// "Import Tracks from CSV..." of target/tracks.csv into a fresh program, until
+// both kinds are replaced as a load replaces them.
+int CsvImportOurs(const QString &target)
+{
+    TFormStrandsight window;
+    SessionKeeper keeper(&window, QDir(target).filePath(QStringLiteral("recovery")));
+    QTimer answer;
+    AnswerBoxes(answer);
+    window.show();
+    QApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    keeper.ImportCsv(QDir(target).filePath(QStringLiteral("tracks.csv")));
+    if (!WaitFor(&keeper, &SessionKeeper::Imported))
+        return 2;
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (window.ViewWindow()->corrTracks.empty() || window.ViewWindow()->errTracks.empty())
+        return 2;
+    Report(ms);
+    return 0;
+}
+
+// The bare fscanf loop over the same table.
+int CsvImportBaseline(const QString &target)
+{
+    const QByteArray path = QDir(target).filePath(QStringLiteral("tracks.csv")).toLocal8Bit();
+    QElapsedTimer timer;
+    timer.start();
+    FILE *f = std::fopen(path.constData(), "rb");
+    if (!f)
+        return 2;
+    char header[64];
+    if (!std::fgets(header, sizeof header, f))
+        return 2;
+    unsigned int id = 0;
+    unsigned int image = 0;
+    char kind[16];
+    float x = 0;
+    float y = 0;
+    long long rows = 0;
+    while (std::fscanf(f, "%u,%15[^,],%u,%f,%f\n", &id, kind, &image, &x, &y) == 5)
+        ++rows;
+    std::fclose(f);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (rows == 0)
+        return 2;
+    Report(ms, QStringLiteral("rows=%1").arg(rows));
+    return 0;
+}
+
 int RunChild(const QStringList &args)
 {
     // child SCENARIO VARIANT DATA [TARGET] REPS
@@ -1153,6 +1442,19 @@ int RunChild(const QStringList &args)
         return NextOurs(data, reps, variant == QLatin1String("baseline"));
     if (scenario == QLatin1String("edit"))
         return EditOurs(data, variant, reps);
+    if (scenario == QLatin1String("session")) {
+        if (variant == QLatin1String("load"))
+            return SessionLoad(data);
+        if (variant == QLatin1String("save"))
+            return SessionSave(data, args.value(3), reps);
+        if (variant == QLatin1String("open"))
+            return SessionOpen(args.value(3));
+    }
+    if (scenario == QLatin1String("csvexport"))
+        return ours ? CsvExportOurs(data, args.value(3), reps)
+                    : CsvExportBaseline(data, args.value(3), reps);
+    if (scenario == QLatin1String("csvimport"))
+        return ours ? CsvImportOurs(args.value(3)) : CsvImportBaseline(args.value(3));
     return 3;
 }
 
@@ -1296,7 +1598,8 @@ bool WriteHugeFile(const QString &path, qint64 bytes)
 int RunParent(int reps, bool quick, const QString &only)
 {
     // Groups of rows: images, stack, steps, review, hover, edit, tracks (loading
-    // and saving), store (loading at the sizes of real scans).
+    // and saving), store (loading at the sizes of real scans), session
+    // (sessions, autosave and CSV).
     const auto wanted
         = [&only](const char *group) { return only.isEmpty() || only == QLatin1String(group); };
     QTemporaryDir temp;
@@ -1744,6 +2047,77 @@ int RunParent(int reps, bool quick, const QString &only)
         QDir(shortDir).removeRecursively();
     }
 
+    if (wanted("session")) {
+        // A long review: 50,000 tracks through 300 images, on tiny slices
+        // (the images are not what is measured here).
+        SampleOptions review;
+        review.slices = quick ? 30 : 300;
+        review.fibres = quick ? 5000 : 50000;
+        review.width = review.height = 64;
+        review.format = SampleOptions::Png;
+        const QString dir = root + QStringLiteral("/review");
+        const QString target = root + QStringLiteral("/review-out");
+        QDir().mkpath(target);
+        if (!MakeData(dir, review))
+            return 1;
+        // The children keep their settings and recovery files to themselves.
+        const QStringList home { QStringLiteral("XDG_CONFIG_HOME=%1/config").arg(root),
+                                 QStringLiteral("XDG_DATA_HOME=%1/data").arg(root) };
+        const auto fresh = [&](const QStringList &args) {
+            std::vector<double> times;
+            Measure last;
+            for (int r = 0; r < reps; ++r) {
+                last = RunMeasure(args, home);
+                if (!last.ok)
+                    return last;
+                times.push_back(last.ms);
+            }
+            last.ms = Median(times);
+            return last;
+        };
+        const QString size
+            = QStringLiteral("%1 tracks x %2 images").arg(review.fibres).arg(review.slices);
+        const Measure load
+            = fresh({ QStringLiteral("session"), QStringLiteral("load"), dir, repsText });
+        const Measure save = RunMeasure(
+            { QStringLiteral("session"), QStringLiteral("save"), dir, target, repsText }, home);
+        row(QStringLiteral("save session"), size, save, Measure {},
+            QStringLiteral("1 % of the tracks moved, 100 deleted, 1,000 picks, 2,000 reviewed; "
+                           "session file %1 kB; from Save to saved, behind the windows")
+                .arg(save.extra.value(QStringLiteral("bytes")).toDouble() / 1024.0, 0, 'f', 0));
+        Measure autosave = save;
+        autosave.ms = save.extra.value(QStringLiteral("autosavegap")).toDouble();
+        row(QStringLiteral("autosave: GUI thread"), size, autosave, Measure {},
+            QStringLiteral("longest the event loop waited while the recovery session was "
+                           "written (goal 50 ms); max %1 ms; idle %2 ms; whole write %3 ms")
+                .arg(save.extra.value(QStringLiteral("autosavemax")).toDouble(), 0, 'f', 1)
+                .arg(save.extra.value(QStringLiteral("idlegap")).toDouble(), 0, 'f', 1)
+                .arg(save.extra.value(QStringLiteral("recoveryms")).toDouble(), 0, 'f', 0));
+        const Measure open
+            = fresh({ QStringLiteral("session"), QStringLiteral("open"), dir, target, repsText });
+        row(QStringLiteral("open session"), size, open, load,
+            QStringLiteral("until the review is back; baseline: the same files through the load "
+                           "flow (goal 1.2)"));
+        const Measure exportBase = RunMeasure(
+            { QStringLiteral("csvexport"), QStringLiteral("baseline"), dir, target, repsText },
+            home);
+        const Measure exportOurs = RunMeasure(
+            { QStringLiteral("csvexport"), QStringLiteral("ours"), dir, target, repsText }, home);
+        row(QStringLiteral("CSV export"), size, exportOurs, exportBase,
+            QStringLiteral("every track, %1 MB; baseline: an fprintf loop (goal 1.5)")
+                .arg(exportOurs.extra.value(QStringLiteral("bytes")).toDouble() / (1024.0 * 1024.0),
+                     0, 'f', 0));
+        const Measure importBase = fresh(
+            { QStringLiteral("csvimport"), QStringLiteral("baseline"), dir, target, repsText });
+        const Measure importOurs
+            = fresh({ QStringLiteral("csvimport"), QStringLiteral("ours"), dir, target, repsText });
+        row(QStringLiteral("CSV import"), size, importOurs, importBase,
+            QStringLiteral("the exported table, both kinds replaced as a load replaces them; "
+                           "baseline: an fscanf loop (goal 1.5)"));
+        QDir(dir).removeRecursively();
+        QDir(target).removeRecursively();
+    }
+
     out << Qt::endl
         << "| scenario | size | median ms | baseline ms | ratio | peak MB | notes |" << Qt::endl
         << "|---|---|---|---|---|---|---|" << Qt::endl;
@@ -1783,7 +2157,7 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Internal: run one measurement."));
     QCommandLineOption onlyOption(QStringLiteral("only"),
                                   QStringLiteral("Only one group of rows: images, stack, steps, "
-                                                 "review, hover, edit, tracks or store."),
+                                                 "review, hover, edit, tracks, store or session."),
                                   QStringLiteral("group"));
     parser.addOptions({ repsOption, quickOption, onlyOption, childOption });
     parser.process(app);

@@ -7,6 +7,7 @@ namespace {
 const QString kImages = QStringLiteral("images");
 const QString kNonError = QStringLiteral("non-error");
 const QString kError = QStringLiteral("error");
+const QString kSession = QStringLiteral("session");
 
 QString Translate(const char *text) { return QCoreApplication::translate("CommandLine", text); }
 
@@ -34,6 +35,10 @@ CommandLine::CommandLine(const QStringList &arguments)
           QStringLiteral("PATH...") },
         { kError, Translate("Load these track files as the error tracks."),
           QStringLiteral("PATH...") },
+        { kSession,
+          Translate("Open this session file (*.strandsight), which names the files "
+                    "to load itself."),
+          QStringLiteral("FILE") },
     });
 
     QStringList grouped;
@@ -53,10 +58,22 @@ CommandLine::CommandLine(const QStringList &arguments)
         mistake = Translate("\"%1\" follows no option: put paths after --images, --non-error "
                             "or --error.")
                       .arg(parser.positionalArguments().first());
+    } else if (parser.isSet(kSession) && parser.value(kSession).isEmpty()) {
+        request = Mistake;
+        mistake = Translate("Missing value after '--%1'.").arg(kSession);
+    } else if (parser.values(kSession).size() > 1) {
+        request = Mistake;
+        mistake = Translate("Only one --session can be opened.");
+    } else if (parser.isSet(kSession)
+               && (parser.isSet(kImages) || parser.isSet(kNonError) || parser.isSet(kError))) {
+        request = Mistake;
+        mistake = Translate("--session cannot be combined with --images, --non-error or "
+                            "--error: the session names its files itself.");
     } else {
         images = parser.values(kImages);
         nonError = parser.values(kNonError);
         error = parser.values(kError);
+        session = parser.value(kSession);
     }
 }
 
@@ -111,3 +128,23 @@ bool CommandLine::Group(const QStringList &arguments, QStringList &grouped)
 }
 
 QString CommandLine::Usage() const { return parser.helpText(); }
+
+std::vector<char *> CommandLine::KeepSessionOption(int argc, char *argv[],
+                                                   std::vector<QByteArray> &words)
+{
+    words.clear();
+    bool options = true;
+    for (int at = 0; at < argc; ++at) {
+        const QByteArray argument(argv[at]);
+        options = options && argument != "--";
+        if (options && at > 0 && argument == "--session" && at + 1 < argc)
+            words.push_back("--session=" + QByteArray(argv[++at]));
+        else
+            words.push_back(argument);
+    }
+    std::vector<char *> pointers;
+    for (QByteArray &word : words)
+        pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}

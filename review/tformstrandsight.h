@@ -79,6 +79,9 @@ public:
 signals:
     // Picks were added or removed (also by a load dropping a kind's picks).
     void PicksChanged();
+    // A session file (*.strandsight) was dropped on either window. Such
+    // drops are taken only while something is connected here to open them.
+    void SessionDropped(const QString &path);
 
 public slots:
     void ShowReviewWindow();
@@ -157,6 +160,9 @@ private:
     bool ExpandOrReport(const QStringList &paths, LoadKind kind, QStringList &files);
     void AcceptFileDrops(QWidget *window);
     void LoadDrop(QWidget *window, LoadKind kind, const QStringList &files);
+    // The session file that paths are, if they are one and a session can be
+    // opened here; empty otherwise.
+    QString DroppedSession(const QStringList &paths);
 
     // Saving: each kind's prompts run on the GUI thread (SaveNextKind), then
     // its set is written as a task (WriteKind); the next kind's prompts follow
@@ -189,4 +195,5 @@ private:
     bool dropLoadable = false;
     LoadKind dropKind = LoadKind::Images;
     QStringList dropFiles;
+    QString dropSession;
 };

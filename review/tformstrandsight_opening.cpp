@@ -5,7 +5,9 @@
 #include "view/tformtrackview.h"
 
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QMetaMethod>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
@@ -86,8 +88,10 @@ bool TFormStrandsight::eventFilter(QObject *watched, QEvent *event)
             paths << url.toLocalFile();
         }
         // Copy only: a source that was told "moved" could delete the user's files.
-        dropLoadable = local && (drop->possibleActions() & Qt::CopyAction)
-            && DropSelection(paths, dropKind, dropFiles);
+        const bool copy = local && (drop->possibleActions() & Qt::CopyAction);
+        dropSession = copy ? DroppedSession(paths) : QString();
+        dropLoadable
+            = copy && (!dropSession.isEmpty() || DropSelection(paths, dropKind, dropFiles));
     }
     // Files are this window's business whatever widget they are over: those
     // it refuses are refused here, not offered to the widget.
@@ -98,16 +102,33 @@ bool TFormStrandsight::eventFilter(QObject *watched, QEvent *event)
             // After the drop has returned: the program that the files came
             // from waits for it, and the kind prompt and the load take a while.
             QWidget *window = static_cast<QWidget *>(watched)->window();
-            QMetaObject::invokeMethod(
-                this,
-                [this, window, kind = dropKind, files = dropFiles] {
-                    LoadDrop(window, kind, files);
-                },
-                Qt::QueuedConnection);
+            if (!dropSession.isEmpty())
+                QMetaObject::invokeMethod(
+                    this, [this, path = dropSession] { emit SessionDropped(path); },
+                    Qt::QueuedConnection);
+            else
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, window, kind = dropKind, files = dropFiles] {
+                        LoadDrop(window, kind, files);
+                    },
+                    Qt::QueuedConnection);
         }
         dropLoadable = false;
     }
     return true;
+}
+
+QString TFormStrandsight::DroppedSession(const QStringList &paths)
+{
+    if (paths.size() != 1
+        || !isSignalConnected(QMetaMethod::fromSignal(&TFormStrandsight::SessionDropped)))
+        return {};
+    const QFileInfo file(paths.constFirst());
+    if (!file.isFile()
+        || file.suffix().compare(QLatin1String("strandsight"), Qt::CaseInsensitive) != 0)
+        return {};
+    return file.absoluteFilePath();
 }
 
 void TFormStrandsight::LoadDrop(QWidget *window, LoadKind kind, const QStringList &files)

@@ -1,8 +1,11 @@
 #include "session/sessionkeeper.h"
 
 #include "dialogs/informationbox.h"
+#include "review/commandline.h"
 #include "review/tformstrandsight.h"
 #include "session/rememberedsettings.h"
+#include "table/tformtracktable.h"
+#include "table/trackreviewer.h"
 #include "tasks/taskrunner.h"
 #include "view/tformtrackview.h"
 #include "view/tformtrackviewform.h"
@@ -71,6 +74,8 @@ void SessionKeeper::ConnectWindows()
     connect(View(), &TFormTrackView::NewFiber, this, &SessionKeeper::NoteChange);
     connect(View(), &TFormTrackView::TracksEdited, this, &SessionKeeper::NoteChange);
     connect(View(), &TFormTrackView::TracksReplaced, this, &SessionKeeper::TracksReplaced);
+    connect(window->Reviewer(), &TrackReviewer::WentToTrack, this, &SessionKeeper::NoteChange);
+    connect(window, &TFormStrandsight::SessionDropped, this, &SessionKeeper::OpenSession);
 }
 
 void SessionKeeper::RememberSettings()
@@ -84,18 +89,66 @@ void SessionKeeper::RememberSettings()
             if (ok && radius >= 1 && radius <= 50)
                 scene->SetMarkerRadius(radius);
         });
-    // Every toggle of the View menu, the outline of markers among them.
+    // Before the toggles: turning the tails on draws them at the length set.
+    QAction *tailLength = View()->Form()->actionTailLength;
+    settings->Remember(
+        QStringLiteral("view/tailLength"), [tailLength] { return tailLength->data(); },
+        [tailLength](const QVariant &value) {
+            bool ok = false;
+            const int length = value.toInt(&ok);
+            if (ok && length >= 1 && length <= 100)
+                tailLength->setData(length);
+        });
+    // Every toggle of the View menu, the outline of markers and the Track
+    // Strip among them.
     settings->RememberCheckables(View()->Form()->menuView, QStringLiteral("view/"));
     settings->RememberWindow(window, QStringLiteral("windows/review"));
     settings->RememberWindow(View(), QStringLiteral("windows/view"));
+    RememberTrackTable();
+}
+
+// The table window is made on first use: its place is remembered once it
+// has been made, and it comes back open when it was open at the end.
+void SessionKeeper::RememberTrackTable()
+{
+    const QPointer<TrackReviewer> reviewer(window->Reviewer());
+    const QPointer<TFormTrackView> view(View());
+    const auto made = [view]() -> TFormTrackTable * {
+        return view ? view->findChild<TFormTrackTable *>(QString(), Qt::FindDirectChildrenOnly)
+                    : nullptr;
+    };
+    settings->Remember(
+        QStringLiteral("windows/trackTable"),
+        [made] {
+            const TFormTrackTable *table = made();
+            return table ? QVariant(table->saveGeometry()) : QVariant();
+        },
+        [reviewer](const QVariant &value) {
+            if (TFormTrackTable *table = reviewer ? reviewer->TableWindow() : nullptr)
+                table->restoreGeometry(value.toByteArray());
+        });
+    settings->Remember(
+        QStringLiteral("windows/trackTableShown"),
+        [made] {
+            const TFormTrackTable *table = made();
+            // Asked at quitting, when the windows may be closed already: an
+            // open table is hidden with its view window, not by itself.
+            return QVariant(table && table->isVisibleTo(table->parentWidget()));
+        },
+        [this, reviewer](const QVariant &value) {
+            // From the event loop: it opens over the view window, once that is up.
+            if (value.toBool())
+                QTimer::singleShot(0, this, [reviewer] {
+                    if (reviewer)
+                        reviewer->ShowTable();
+                });
+        });
 }
 
 // Copies the tracks as loaded once, at the load: edits change the registry's
 // tables in place afterwards, and the changes are found against this copy.
 void SessionKeeper::TracksReplaced(bool error)
 {
-    if (applyingChanges)
-        return;
     KindState &kind = Kind(error);
     const TrackTable &tracks = error ? View()->errTracks : View()->corrTracks;
     if (!csvSource.isEmpty()) {
@@ -144,6 +197,13 @@ ReviewSnapshot SessionKeeper::TakeSnapshot()
     for (const QAction *action : view->Form()->menuView->actions()) {
         if (action->isCheckable() && !action->objectName().isEmpty())
             record.options[action->objectName()] = action->isChecked();
+    }
+    const TrackReviewer *reviewer = window->Reviewer();
+    for (const bool error : { false, true })
+        record.Tracks(error).reviewed = reviewer->ReviewedIds(error);
+    if (reviewer->HasCurrentTrack()) {
+        const TrackRef current = reviewer->CurrentTrack();
+        record.currentTrack = { true, current.error, current.id };
     }
     record.sessionFile = sessionPath;
     return snapshot;
@@ -235,6 +295,16 @@ void SessionKeeper::Quitting()
         WriteRecovery();
     else
         RemoveRecovery();
+}
+
+void SessionKeeper::Start(const CommandLine &commandLine)
+{
+    if (OfferRecovery())
+        return;
+    if (!commandLine.session.isEmpty())
+        OpenSession(commandLine.session);
+    else
+        window->OpenPaths(commandLine.images, commandLine.nonError, commandLine.error);
 }
 
 bool SessionKeeper::OfferRecovery()

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class CommandLine;
 class QTimer;
 class QWidget;
 class RememberedSettings;
@@ -38,6 +39,10 @@ public:
     // True when the user chose to restore one (it then opens as a session
     // does).
     bool OfferRecovery();
+    // At start-up, once the windows are up: a review left unsaved by an
+    // earlier run is offered first (restored, it is what the user goes on
+    // with); else the command line's session is opened, or its paths loaded.
+    void Start(const CommandLine &commandLine);
 
     // Saves the review at path behind the windows; SessionSaved follows, or a
     // message saying why nothing was written.
@@ -101,6 +106,7 @@ private:
 
     void ConnectWindows();
     void RememberSettings();
+    void RememberTrackTable();
     TFormTrackView *View() const;
     QWidget *DialogParent() const;
     KindState &Kind(bool error) { return kinds[error ? 1 : 0]; }
@@ -121,6 +127,7 @@ private:
     // not be loaded (the kind is then emptied).
     void ApplyTracks(const SessionRecord &record, bool error,
                      std::function<void(bool loaded)> done);
+    void ApplyChangesAsEdits(bool error, const TrackChanges &changes);
     void ApplyView(const SessionRecord &record);
 
     // The recovery session.
@@ -148,9 +155,6 @@ private:
     QString sessionPath;
     // Set while a CSV import replaces a kind: the table it came from.
     QString csvSource;
-    // Set while a session's changes replace a kind that was just loaded: the
-    // tracks as loaded stay those of the files.
-    bool applyingChanges = false;
     bool opening = false;
 
     // Changes counted, and the count when the review was last saved in a

@@ -3,10 +3,12 @@
 #include "dialogs/informationbox.h"
 #include "edit/trackeditor.h"
 #include "edit/unsavedchanges.h"
+#include "model/errorfiber.h"
+#include "model/normalfiber.h"
 #include "review/tformstrandsight.h"
 #include "session/sessionformat.h"
-#include "session/trackchanges.h"
 #include "session/trackcsv.h"
+#include "table/trackreviewer.h"
 #include "tasks/taskrunner.h"
 #include "view/tformtrackview.h"
 #include "view/tformtrackviewform.h"
@@ -109,8 +111,12 @@ void SessionKeeper::SaveSession(const QString &path)
         if (*written) {
             self->sessionPath = target;
             self->savedChanges = saving;
-            if (!self->HasUnsavedChanges())
+            // The session holds every change, so nothing is left to ask about
+            // at quitting; a change made while it was written is.
+            if (!self->HasUnsavedChanges()) {
                 self->RemoveRecovery();
+                self->View()->Editor()->Changes()->MarkAllSaved();
+            }
             emit self->SessionSaved(target);
         } else if (outcome != TaskOutcome::Cancelled) {
             self->ReportWriteFailure(target,
@@ -122,7 +128,12 @@ void SessionKeeper::SaveSession(const QString &path)
     window->Tasks()->Run(std::move(task));
 }
 
-void SessionKeeper::OpenSession(const QString &path) { Open(path, false); }
+// Absolute: a path given on the command line is relative to where the
+// program started, and the session is saved back there later.
+void SessionKeeper::OpenSession(const QString &path)
+{
+    Open(QFileInfo(path).absoluteFilePath(), false);
+}
 
 void SessionKeeper::Open(const QString &path, bool recovered)
 {
@@ -261,11 +272,7 @@ void SessionKeeper::ApplyTracks(const SessionRecord &record, bool error,
             // Not a mix of the review before and the session.
             window->ReplaceTrackSet({}, error);
         } else if (!changes.Empty()) {
-            TrackTable changed = error ? View()->errTracks : View()->corrTracks;
-            ApplyChanges(changed, changes);
-            applyingChanges = true;
-            window->ReplaceTrackSet(std::move(changed), error);
-            applyingChanges = false;
+            ApplyChangesAsEdits(error, changes);
         }
         done(loaded);
     };
@@ -289,8 +296,61 @@ void SessionKeeper::ApplyTracks(const SessionRecord &record, bool error,
     }
 }
 
+// The changes go in as edits do: only the markers and list entries of the
+// tracks they name are made again, rather than every marker of a kind of
+// tens of thousands of tracks a second time. The tracks as loaded stay those
+// of the files, which later changes are found against.
+void SessionKeeper::ApplyChangesAsEdits(bool error, const TrackChanges &changes)
+{
+    TFormTrackView *view = View();
+    TrackTable &tracks = error ? view->errTracks : view->corrTracks;
+    ColorTable &colors = error ? view->errColors : view->corrColors;
+    std::vector<unsigned int> ids = changes.deleted;
+    std::vector<unsigned int> created;
+    for (const unsigned int id : changes.deleted) {
+        tracks.erase(id);
+        colors.erase(id);
+    }
+    for (const auto &[id, points] : changes.changed) {
+        ids.push_back(id);
+        if (!tracks.count(id))
+            created.push_back(id); // ascending, as the table is
+        tracks.insert_or_assign(id, points);
+        // A track created in the review gets a colour as one created by hand.
+        if (!colors.count(id))
+            colors.insert_or_assign(id, view->ChooseNewTrackColor(points));
+    }
+    TrackScene *scene = view->scene;
+    scene->SyncFibers(error, tracks, colors, ids);
+    // New markers are shown, as for a track just created by hand; after a
+    // load every marker waits for a Show.
+    const auto hide = [&created](const auto &markers) {
+        for (auto *marker : markers) {
+            if (std::binary_search(created.begin(), created.end(), marker->id))
+                marker->HideFiber();
+        }
+    };
+    if (!created.empty()) {
+        if (error)
+            hide(scene->ErrorFibers());
+        else
+            hide(scene->NormalFibers());
+    }
+    view->NotifyTracksEdited(error, ids);
+}
+
+// After the loads, which clear the reviewed marks and the current track of
+// their kind. The current track is set before the image and the zoom, which
+// it leaves where they are.
 void SessionKeeper::ApplyView(const SessionRecord &record)
 {
+    TrackReviewer *reviewer = window->Reviewer();
+    for (const bool error : { false, true })
+        reviewer->SetReviewedIds(error, record.Tracks(error).reviewed);
+    if (record.currentTrack.set)
+        reviewer->SetCurrentTrack({ record.currentTrack.error, record.currentTrack.id });
+    else
+        reviewer->ClearCurrentTrack();
     TFormTrackView *view = View();
     view->scene->SetMarkerRadius(record.markerRadius);
     view->Form()->actionOutlineMarkers->setChecked(record.outlineMarkers);

@@ -349,6 +349,7 @@ bool TrackReviewer::GoToTrack(TrackRef track)
     if (table)
         table->ShowCurrentTrack(current, true);
     UpdateStatus();
+    emit WentToTrack(track);
     return true;
 }
 

@@ -74,6 +74,10 @@ signals:
     // P in the Track View: the current track is to be picked, or unpicked.
     void PickToggled(TrackRef track);
     void CurrentTrackChanged();
+    // The user went to a track (N, Shift+N, the table, "Go to Track..."): it
+    // is current now and marked reviewed. Not emitted for marks and a current
+    // track set from outside, nor for those a load clears.
+    void WentToTrack(TrackRef track);
 
 private:
     enum class Measures { Measured, Measuring, NotMeasured };

@@ -1,10 +1,17 @@
 #include "testsupport.h"
 
+#include "edit/trackeditor.h"
+#include "edit/trackedits.h"
+#include "model/fiber.h"
+#include "review/commandline.h"
 #include "review/tformstrandsight.h"
 #include "session/recoverystore.h"
 #include "session/rememberedsettings.h"
 #include "session/sessionformat.h"
 #include "session/sessionkeeper.h"
+#include "table/tformtracktable.h"
+#include "table/trackreviewer.h"
+#include "table/trackstrip.h"
 #include "tasks/taskrunner.h"
 #include "view/tformtrackview.h"
 #include "view/tformtrackviewform.h"
@@ -19,12 +26,14 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <cstdio>
 
 using namespace TestSupport;
@@ -73,12 +82,13 @@ QStringList WriteTrackFiles(const QString &folder, const TrackTable &table)
     return paths;
 }
 
-// What a reviewer did: picks, a track moved, one deleted, one created.
+// What a reviewer did: picks, a track moved, one deleted, one created; all
+// inside the images, so that opening their session warns of nothing.
 void EditReview(TFormStrandsight &window)
 {
     window.SetPickedTexts({ QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("E9") });
     TFormTrackView *view = window.ViewWindow();
-    view->corrTracks[1].insert_or_assign(2u, TrackPoint { 50.5f, 60.25f });
+    view->corrTracks[1].insert_or_assign(2u, TrackPoint { 50.5f, 40.25f });
     view->corrTracks.erase(2);
     view->errTracks[9].insert_or_assign(1u, TrackPoint { 3.0f, 4.0f });
     view->NotifyTracksEdited(false, { 1, 2 });
@@ -110,6 +120,35 @@ struct ReviewFiles
         QVERIFY(LoadTracksAndWait(&window, error, true));
     }
 };
+
+// files loaded, edited and saved as files.Session(); picks: what it picked.
+void SaveEditedSession(const ReviewFiles &files, QStringList &picks)
+{
+    TFormStrandsight window;
+    SessionKeeper keeper(&window, files.Recovery());
+    files.Load(window);
+    EditReview(window);
+    QSignalSpy saved(&keeper, &SessionKeeper::SessionSaved);
+    keeper.SaveSession(files.Session());
+    QVERIFY(saved.wait(10000));
+    picks = window.PickedTexts();
+}
+
+// Drags a file onto target and drops it there, as a file manager does.
+void DropFile(QWidget *target, const QString &path)
+{
+    QMimeData data;
+    data.setUrls({ QUrl::fromLocalFile(path) });
+    const QPoint at = target->rect().center();
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(drop.dropAction(), Qt::CopyAction);
+}
 
 // A review left by a process that is killed: tracks loaded from folder,
 // edited, the recovery session written, "written PATH" printed; then it
@@ -146,6 +185,9 @@ private slots:
     void damagedSessionsAreRefused_data();
     void damagedSessionsAreRefused();
     void reviewSurvivesSavingAndOpening();
+    void savedSessionLeavesNothingToAskAtQuitting();
+    void commandLineOpensASession();
+    void droppedSessionOpens();
     void changedFilesAreNamedAndCancelChangesNothing();
     void damagedSessionChangesNothing();
     void recoveryFollowsTheReview();
@@ -276,6 +318,8 @@ void TestSession::reviewSurvivesSavingAndOpening()
     EditReview(window);
     TFormTrackView *view = window.ViewWindow();
     view->show();
+    QVERIFY(window.Reviewer()->GoToTrack({ false, 3 }));
+    QVERIFY(window.Reviewer()->GoToTrack({ true, 9 }));
     view->GoToImage(2);
     view->GraphicsView()->ZoomAt(16.0, QPointF(20.0, 10.0));
     view->scene->SetMarkerRadius(17);
@@ -300,6 +344,12 @@ void TestSession::reviewSurvivesSavingAndOpening()
     QCOMPARE(second.PickedTexts(), window.PickedTexts());
     QCOMPARE(ListTexts(second.findChild<QListWidget *>(QStringLiteral("lwErr"))),
              (QStringList { "1", "2", "3", "9" }));
+    // Markers follow the changes: the created track has one, hidden as a
+    // load leaves every marker, and the deleted one has none.
+    const Fiber *created = secondView->scene->FindFiber({ true, 9 });
+    QVERIFY(created && created->hidden);
+    QVERIFY(created->PointOn(1) && created->PointOn(1)->x == 3.0f);
+    QVERIFY(!secondView->scene->FindFiber({ false, 2 }));
     QCOMPARE(secondView->scene->CurrentImage(), 2);
     QVERIFY(!secondView->GraphicsView()->IsFitted());
     QCOMPARE(secondView->GraphicsView()->ZoomX(), 16.0);
@@ -309,6 +359,11 @@ void TestSession::reviewSurvivesSavingAndOpening()
              qPrintable(QStringLiteral("%1,%2").arg(centreBack.x()).arg(centreBack.y())));
     QCOMPARE(secondView->scene->MarkerRadius(), 17);
     QVERIFY(secondView->scene->OutlineMarkers());
+    const TrackReviewer *reviewer = second.Reviewer();
+    QCOMPARE(reviewer->ReviewedIds(false), std::vector<unsigned int> { 3 });
+    QCOMPARE(reviewer->ReviewedIds(true), std::vector<unsigned int> { 9 });
+    QVERIFY(reviewer->HasCurrentTrack());
+    QVERIFY(reviewer->CurrentTrack() == (TrackRef { true, 9 }));
     QVERIFY(!reopened.HasUnsavedChanges());
     QCOMPARE(reopened.SessionPath(), files.Session());
 
@@ -319,6 +374,129 @@ void TestSession::reviewSurvivesSavingAndOpening()
     QCOMPARE(Describe(record.error.changes.changed),
              Describe(TrackTable { { 9u, view->errTracks[9] } }));
     QCOMPARE(FilePaths(record.nonError.files), files.nonError);
+
+    // Going on to the next track is a change the session does not hold yet.
+    QVERIFY(second.Reviewer()->GoToTrack({ false, 1 }));
+    QVERIFY(reopened.HasUnsavedChanges());
+}
+
+// Edit, save the session: the title loses its star and quitting asks
+// nothing. Edit again and quit: asked.
+void TestSession::savedSessionLeavesNothingToAskAtQuitting()
+{
+    ReviewFiles files;
+    TFormStrandsight window;
+    SessionKeeper keeper(&window, files.Recovery());
+    files.Load(window);
+    window.show();
+    TrackEditor *editor = window.ViewWindow()->Editor();
+    const auto edit = [editor](float x) {
+        editor->Apply(PlanPlacePoint(editor->Registry(), { false, 1 }, 2, { x, 7.0f }));
+    };
+    edit(30.0f);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Strandsight *"));
+    QVERIFY(keeper.HasUnsavedChanges());
+
+    QSignalSpy saved(&keeper, &SessionKeeper::SessionSaved);
+    keeper.SaveSession(files.Session());
+    QVERIFY(saved.wait(10000));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Strandsight"));
+    QVERIFY(!keeper.HasUnsavedChanges());
+    QStringList asked;
+    const auto record = [&asked](QWidget *dialog) {
+        asked << dialog->objectName();
+        RejectDialog(dialog);
+    };
+    QAction *quit = window.ViewWindow()->Form()->actionQuit;
+    {
+        ModalScript none({ record }, 1000);
+        quit->trigger();
+    }
+    QVERIFY(asked.isEmpty());
+    QVERIFY(!window.isVisible() && !window.ViewWindow()->isVisible());
+
+    window.show();
+    window.ViewWindow()->show();
+    edit(31.0f);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Strandsight *"));
+    QVERIFY(keeper.HasUnsavedChanges());
+    {
+        ModalScript one({ record });
+        quit->trigger();
+    }
+    QCOMPARE(asked, QStringList { "unsavedChangesBox" });
+    QVERIFY(window.isVisible() || window.ViewWindow()->isVisible());
+}
+
+void TestSession::commandLineOpensASession()
+{
+    ReviewFiles files;
+    QStringList picks;
+    SaveEditedSession(files, picks);
+    // The real program sees the option too: the toolkit would take it for
+    // its session manager's, and the program would start with the images.
+    QProcess program;
+    program.start(QStringLiteral(STRANDSIGHT_BINARY),
+                  { "--session", files.Session(), "--images", "a" });
+    QVERIFY(program.waitForFinished(20000) || (program.kill(), false));
+    QCOMPARE(program.exitCode(), 2);
+    QVERIFY(program.readAllStandardError().contains("cannot be combined"));
+
+    TFormStrandsight window;
+    SessionKeeper keeper(&window, files.Recovery() + QStringLiteral("2"));
+    QString message;
+    ModalScript script({ ModalScript::Expect<QMessageBox>([&message](QMessageBox *box) {
+        message = box->text();
+        box->accept();
+    }) });
+    const QString missing = files.dir.filePath(QStringLiteral("gone.strandsight"));
+    keeper.Start(CommandLine({ "strandsight", "--session", missing }));
+    QTRY_COMPARE_WITH_TIMEOUT(script.Done(), 1, 10000);
+    QVERIFY2(message.contains(missing) && message.contains(QLatin1String("does not exist")),
+             qPrintable(message));
+
+    QSignalSpy opened(&keeper, &SessionKeeper::SessionOpened);
+    keeper.Start(CommandLine({ "strandsight", "--session=" + files.Session() }));
+    QVERIFY(opened.wait(10000));
+    QCOMPARE(window.PickedTexts(), picks);
+    QCOMPARE(window.ViewWindow()->ImageCount(), kImages);
+    QVERIFY(!window.ViewWindow()->corrTracks.count(2));
+    QCOMPARE(keeper.SessionPath(), files.Session());
+}
+
+// On either window; a review with changes asks first.
+void TestSession::droppedSessionOpens()
+{
+    ReviewFiles files;
+    QStringList picks;
+    SaveEditedSession(files, picks);
+    TFormStrandsight window;
+    SessionKeeper keeper(&window, files.Recovery() + QStringLiteral("2"));
+    window.show();
+    window.ViewWindow()->show();
+    window.SetPickedTexts({ QStringLiteral("5") });
+    QSignalSpy opened(&keeper, &SessionKeeper::SessionOpened);
+    QString asked;
+    ModalScript script({ ModalScript::Expect<QMessageBox>([&asked](QMessageBox *box) {
+        asked = box->text();
+        box->button(QMessageBox::Yes)->click();
+    }) });
+    DropFile(window.ViewWindow()->GraphicsView()->viewport(), files.Session());
+    QVERIFY(opened.wait(10000));
+    QVERIFY2(asked.contains(QLatin1String("Open the session anyway?")), qPrintable(asked));
+    QCOMPARE(window.PickedTexts(), picks);
+    QCOMPARE(keeper.SessionPath(), files.Session());
+
+    // The review window takes one as well; without changes nothing is asked.
+    QSignalSpy openedAgain(&keeper, &SessionKeeper::SessionOpened);
+    window.SetPickedTexts({});
+    QSignalSpy saved(&keeper, &SessionKeeper::SessionSaved);
+    keeper.SaveSession(files.Session());
+    QVERIFY(saved.wait(10000));
+    DropFile(&window, files.Session());
+    QVERIFY(openedAgain.wait(10000));
+    QCOMPARE(script.Done(), 1);
+    QVERIFY2(!script.Failed(), qPrintable(script.Seen().join(' ')));
 }
 
 void TestSession::changedFilesAreNamedAndCancelChangesNothing()
@@ -536,6 +714,10 @@ void TestSession::settingsAreRememberedInTheTestsOwnHome()
         TFormTrackView *view = window.ViewWindow();
         view->scene->SetMarkerRadius(23);
         view->Form()->actionOutlineMarkers->setChecked(true);
+        view->Form()->actionTailLength->setData(12);
+        view->Form()->actionTrackTails->setChecked(true);
+        view->findChild<QAction *>(QStringLiteral("actionTrackStrip"))->setChecked(true);
+        window.Reviewer()->ShowTable();
         window.move(5, 100);
         AnswerNextModal([](QWidget *dialog) { RejectDialog(dialog); });
         view->Form()->actionOpenSession->trigger();
@@ -548,6 +730,9 @@ void TestSession::settingsAreRememberedInTheTestsOwnHome()
     QCOMPARE(view->scene->MarkerRadius(), 23);
     QVERIFY(view->Form()->actionOutlineMarkers->isChecked());
     QVERIFY(view->scene->OutlineMarkers());
+    QCOMPARE(view->scene->TailLength(), 12);
+    QVERIFY(window.Reviewer()->Strip()->isVisibleTo(view));
+    QTRY_VERIFY(window.Reviewer()->TableWindow()->isVisible());
     QCOMPARE(window.pos(), QPoint(5, 100));
 }
 
