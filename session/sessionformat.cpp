@@ -544,10 +544,15 @@ bool WriteSessionFile(const QString &path, const SessionRecord &record, QString 
 bool ReadSessionFile(const QString &path, SessionRecord &record, QString &why)
 {
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        why = QFileInfo::exists(path)
-            ? Tr("The session file cannot be read (%1).").arg(file.errorString())
-            : Tr("The session file does not exist.");
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        why = Tr("The session file does not exist.");
+        return false;
+    }
+    // A pipe or a device is never opened: reading it could wait for ever.
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        why = Tr("The session file cannot be read (%1).")
+                  .arg(info.isFile() ? file.errorString() : Tr("it is not a regular file"));
         return false;
     }
     const QByteArray json = file.readAll();

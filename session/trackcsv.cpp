@@ -488,7 +488,14 @@ bool ReadTracksCsv(const QString &path, CsvTracks &out, QString &why,
                    const std::atomic<bool> *cancel)
 {
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+    const QFileInfo info(path);
+    // A pipe or a device is never opened: reading it could wait for ever.
+    if (!info.exists() || !info.isFile()) {
+        why = Tr("The file cannot be read (%1).")
+                  .arg(info.exists() ? Tr("it is not a regular file") : Tr("it does not exist"));
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
         why = Tr("The file cannot be read (%1).").arg(file.errorString());
         return false;
     }

@@ -9,6 +9,7 @@
 #include "session/rememberedsettings.h"
 #include "session/sessionformat.h"
 #include "session/sessionkeeper.h"
+#include "session/trackcsv.h"
 #include "table/tformtracktable.h"
 #include "table/trackreviewer.h"
 #include "table/trackstrip.h"
@@ -35,6 +36,7 @@
 #include <QTest>
 #include <QUrl>
 #include <cstdio>
+#include <sys/stat.h>
 
 using namespace TestSupport;
 
@@ -557,6 +559,18 @@ void TestSession::damagedSessionChangesNothing()
              qPrintable(message));
     QCOMPARE(Describe(window.ViewWindow()->corrTracks), Describe(LoadedTracks(0)));
     QVERIFY(keeper.SessionPath().isEmpty());
+
+    // A pipe in place of a session or a table is refused at once: reading it
+    // would wait for a writer that never comes.
+    const QString pipe = dir.filePath(QStringLiteral("pipe.strandsight"));
+    QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    SessionRecord record;
+    QString why;
+    QVERIFY(!ReadSessionFile(pipe, record, why));
+    QVERIFY2(why.contains(QLatin1String("not a regular file")), qPrintable(why));
+    CsvTracks table;
+    QVERIFY(!ReadTracksCsv(pipe, table, why));
+    QVERIFY2(why.contains(QLatin1String("not a regular file")), qPrintable(why));
 }
 
 // Written after changes, gone once the review is saved in a session, and
