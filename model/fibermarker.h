@@ -28,9 +28,19 @@ public:
         // Runs for every marker on every image step: one look-up, not two.
         const TrackPoint *p = hidden ? nullptr : PointOn(currentImage);
         if (p)
-            setPos(QPointF(p->x, p->y));
-        setVisible(p != nullptr);
+            PlaceAt(p->x, p->y);
+        Show(p != nullptr);
     }
+
+    // Where the marker is drawn, while the track's point is being dragged.
+    void PreviewAt(QPointF at) { PlaceAt(float(at.x()), float(at.y())); }
+
+    // isVisible() and pos(), read without the item's private data: the
+    // drawing and the hover look at every marker, and the toolkit keeps that
+    // data in an allocation of its own, one cache miss each for a hundred
+    // thousand markers. Kept equal by the only calls that change them.
+    bool Shown() const { return shown; }
+    QPointF ShownAt() const { return QPointF(shownX, shownY); }
 
     void SetCurrentImage(int image)
     {
@@ -47,7 +57,7 @@ public:
     void HideFiber()
     {
         hidden = true;
-        setVisible(false);
+        Show(false);
     }
 
     // The colour is fixed at construction; the scene's marker layer fills the
@@ -71,5 +81,25 @@ protected:
     FiberMarker(unsigned int id, const QColor &color, bool error, MarkerOutline::Pointer outline);
 
 private:
+    void PlaceAt(float x, float y)
+    {
+        setPos(QPointF(x, y));
+        shownX = x;
+        shownY = y;
+    }
+
+    void Show(bool show)
+    {
+        // The toolkit's own check of an unchanged visibility reads its
+        // private data.
+        if (show == shown)
+            return;
+        shown = show;
+        setVisible(show);
+    }
+
     MarkerOutline::Pointer outline;
+    float shownX = 0;
+    float shownY = 0;
+    bool shown = false;
 };

@@ -20,6 +20,7 @@ private slots:
     void selectedMarkersFramed();
     void starsOverCircles();
     void hoverPathLightBeforeDarkAfterTheCurrentPoint();
+    void stampedMarkersAreWhatThePainterDraws();
 
 private:
     void AddTrack(bool error, unsigned int id, const PointMap &points, const QColor &colour);
@@ -205,6 +206,71 @@ void TestMarkerDrawing::hoverPathLightBeforeDarkAfterTheCurrentPoint()
     QVERIFY2(start.lightness() < 130 && start.hslSaturation() > 80, qPrintable(start.name()));
     // Nothing of the path beyond its last point.
     QCOMPARE(shot.pixelColor(At({ 385, 150 })), QColor(Qt::white));
+}
+
+void TestMarkerDrawing::stampedMarkersAreWhatThePainterDraws()
+{
+    // At four times the size, where each marker is stamped from a drawing made
+    // once: overlapping circles, a star over them (rows of several runs),
+    // and a circle whose centre lies beyond the view's left edge. The reference is painted
+    // here by the toolkit, marker by marker in drawing order, each filled in
+    // its colour and outlined with a black hairline.
+    graphics->ShowActualPixels();
+    graphics->ZoomBy(4.0, At({ 200, 150 }));
+    QCOMPARE(graphics->transform().m11(), 4.0);
+    const QTransform toView = graphics->viewportTransform();
+    // Whole pixels, so that the drawing made once lands where the painter's does.
+    QCOMPARE(toView.dx(), std::round(toView.dx()));
+    QCOMPARE(toView.dy(), std::round(toView.dy()));
+    const qreal edge = std::floor(graphics->mapToScene(0, 0).x()) - 7;
+    QVERIFY2(edge > 10 && edge < 180, qPrintable(QString::number(edge)));
+    struct Marker
+    {
+        bool error;
+        unsigned int id;
+        QPointF at;
+        QColor colour;
+    };
+    const std::vector<Marker> markers = {
+        { false, 1, { 200, 150 }, QColor(220, 0, 0) },
+        { false, 2, { 207, 154 }, QColor(0, 160, 0) },
+        { false, 3, { edge, 150 }, QColor(200, 120, 0) },
+        { true, 4, { 196, 158 }, QColor(0, 0, 230) },
+    };
+    for (const Marker &m : markers)
+        AddTrack(m.error, m.id, { { 0, { float(m.at.x()), float(m.at.y()) } } }, m.colour);
+
+    const QImage shot = Shot();
+    QImage expected(shot.size(), QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    QPainter painter(&expected);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (const Marker &m : markers) {
+        const QPainterPath shape = toView.map(view->scene->MarkerShape(m.error).translated(m.at));
+        painter.fillPath(shape, m.colour);
+        painter.strokePath(shape, QPen(Qt::black, 1.0));
+    }
+    painter.end();
+    int differing = 0;
+    QPoint first;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            const QRgb a = shot.pixel(x, y);
+            const QRgb b = expected.pixel(x, y);
+            if (std::abs(qRed(a) - qRed(b)) > 2 || std::abs(qGreen(a) - qGreen(b)) > 2
+                || std::abs(qBlue(a) - qBlue(b)) > 2) {
+                if (!differing++)
+                    first = QPoint(x, y);
+            }
+        }
+    }
+    QVERIFY2(
+        differing == 0,
+        qPrintable(QStringLiteral("%1 pixels differ, the first at %2, %3: %4 instead of %5")
+                       .arg(differing)
+                       .arg(first.x())
+                       .arg(first.y())
+                       .arg(shot.pixelColor(first).name(), expected.pixelColor(first).name())));
 }
 
 QTEST_MAIN(TestMarkerDrawing)

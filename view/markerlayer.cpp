@@ -6,6 +6,7 @@
 
 #include <QPaintDevice>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -84,8 +85,50 @@ inline quint32 Interpolate(quint32 x, quint32 a, quint32 y, quint32 b)
     return x | t;
 }
 
-// Blends a sprite into the layer pixels inside clip, with the sprite's point
-// at at: the colour through the coverage, then the overlay on top.
+// Where each row of a sprite paints (see MarkerSprite::Run).
+void FindRuns(MarkerSprite &sprite)
+{
+    const QImage &coverage = sprite.coverage;
+    sprite.runs.clear();
+    sprite.rowStarts.assign(1, 0);
+    for (int y = 0; y < coverage.height(); ++y) {
+        const uchar *cover = coverage.constScanLine(y);
+        const auto *over = reinterpret_cast<const quint32 *>(sprite.overlay.constScanLine(y));
+        for (int x = 0; x < coverage.width(); ++x) {
+            if (!cover[x] && !over[x])
+                continue;
+            const bool solid = cover[x] == 255 && !over[x];
+            MarkerSprite::Run *last = sprite.runs.size() > size_t(sprite.rowStarts.back())
+                ? &sprite.runs.back()
+                : nullptr;
+            if (last && last->end == x && last->solid == solid)
+                last->end = x + 1;
+            else
+                sprite.runs.push_back({ x, x + 1, solid });
+        }
+        sprite.rowStarts.push_back(static_cast<int>(sprite.runs.size()));
+    }
+}
+
+// Blends count pixels of a sprite row into target: the colour through the
+// coverage, then the overlay on top.
+inline void BlendRow(quint32 *target, const uchar *cover, const quint32 *over, int count,
+                     quint32 colour)
+{
+    for (int x = 0; x < count; ++x) {
+        const quint32 a = cover[x];
+        if (a == 255)
+            target[x] = colour;
+        else if (a)
+            target[x] = Interpolate(colour, a, target[x], 255 - a);
+        const quint32 o = over[x];
+        if (o)
+            target[x] = o + Interpolate(target[x], 255 - qAlpha(o), 0, 0);
+    }
+}
+
+// Stamps a sprite into the layer pixels inside clip, with the sprite's point
+// at at.
 void Stamp(const MarkerSprite &sprite, QPoint at, quint32 colour, uchar *layerBits,
            qsizetype layerStride, const QRect &clip)
 {
@@ -93,26 +136,30 @@ void Stamp(const MarkerSprite &sprite, QPoint at, quint32 colour, uchar *layerBi
     const QRect area = QRect(corner, sprite.coverage.size()) & clip;
     if (area.isEmpty())
         return;
-    const int width = area.width();
-    const int dx = area.left() - corner.x();
+    // Sprite columns inside the clip.
+    const int left = area.left() - corner.x();
+    const int right = area.right() + 1 - corner.x();
     const uchar *coverBits = sprite.coverage.constBits();
     const uchar *overBits = sprite.overlay.constBits();
     const qsizetype coverStride = sprite.coverage.bytesPerLine();
     const qsizetype overStride = sprite.overlay.bytesPerLine();
     for (int y = area.top(); y <= area.bottom(); ++y) {
-        auto *target = reinterpret_cast<quint32 *>(layerBits + y * layerStride) + area.left();
         const int row = y - corner.y();
-        const uchar *cover = coverBits + row * coverStride + dx;
-        const auto *over = reinterpret_cast<const quint32 *>(overBits + row * overStride) + dx;
-        for (int x = 0; x < width; ++x) {
-            const quint32 a = cover[x];
-            if (a == 255)
-                target[x] = colour;
-            else if (a)
-                target[x] = Interpolate(colour, a, target[x], 255 - a);
-            const quint32 o = over[x];
-            if (o)
-                target[x] = o + Interpolate(target[x], 255 - qAlpha(o), 0, 0);
+        auto *line = reinterpret_cast<quint32 *>(layerBits + y * layerStride);
+        const uchar *cover = coverBits + row * coverStride;
+        const auto *over = reinterpret_cast<const quint32 *>(overBits + row * overStride);
+        const MarkerSprite::Run *run = sprite.runs.data() + sprite.rowStarts[size_t(row)];
+        const MarkerSprite::Run *runsEnd = sprite.runs.data() + sprite.rowStarts[size_t(row) + 1];
+        for (; run != runsEnd; ++run) {
+            const int begin = std::max(run->begin, left);
+            const int end = std::min(run->end, right);
+            if (begin >= end)
+                continue;
+            quint32 *target = line + (corner.x() + begin);
+            if (run->solid)
+                std::fill(target, target + (end - begin), colour);
+            else
+                BlendRow(target, cover + begin, over + begin, end - begin, colour);
         }
     }
 }
@@ -266,6 +313,7 @@ bool MarkerLayer::PrepareSprites(const TrackScene &scene, qreal scaleX, qreal sc
         sprite.coverage = sprite.coverage.copy(painted);
         sprite.overlay = sprite.overlay.copy(painted);
         sprite.origin -= painted.topLeft();
+        FindRuns(sprite);
     }
     return true;
 }
@@ -277,11 +325,22 @@ void MarkerLayer::Place(const std::vector<Marker *> &markers, const QTransform &
     const QRectF reach = LookBounds(deviceShapes[kind], spriteRatio);
     const QRectF area = QRectF(layer.rect())
                             .adjusted(-reach.right(), -reach.bottom(), -reach.left(), -reach.top());
+    // The view never rotates: scaling and moving, worked out here for each
+    // of tens of thousands of markers rather than through the general map.
+    const qreal scaleX = toLayer.m11();
+    const qreal scaleY = toLayer.m22();
+    const qreal dx = toLayer.dx();
+    const qreal dy = toLayer.dy();
+    const qreal left = area.left();
+    const qreal right = area.right();
+    const qreal top = area.top();
+    const qreal bottom = area.bottom();
     for (const Marker *marker : markers) {
-        if (!marker->isVisible())
+        if (!marker->Shown())
             continue;
-        const QPointF at = toLayer.map(marker->pos());
-        if (!area.contains(at))
+        const QPointF shownAt = marker->ShownAt();
+        const QPointF at(shownAt.x() * scaleX + dx, shownAt.y() * scaleY + dy);
+        if (at.x() < left || at.x() > right || at.y() < top || at.y() > bottom)
             continue;
         const bool selected = marker->isSelected();
         if (direct) {

@@ -18,9 +18,23 @@ class TrackScene;
 // placed by origin, the marker's point.
 struct MarkerSprite
 {
+    // The columns each row paints, as runs in column order: pixels wholly in
+    // the track's colour with nothing over them (the inside of a filled
+    // marker, most of its pixels far zoomed in) are simply filled, the
+    // others blended; columns that paint nothing are in no run.
+    struct Run
+    {
+        int begin;
+        int end;
+        bool solid;
+    };
+
     QImage coverage;
     QImage overlay;
     QPoint origin;
+    std::vector<Run> runs;
+    // Row y's runs are runs[rowStarts[y]] up to runs[rowStarts[y + 1]].
+    std::vector<int> rowStarts;
 };
 
 // Draws every visible marker of a track scene in one pass: each marker is

@@ -36,8 +36,8 @@ QGraphicsItem *TrackScene::FindMarker(TrackKey key) const
 
 template <typename Marker> void TrackScene::RepaintAround(const Marker *marker)
 {
-    if (marker->isVisible())
-        RepaintMarkersAt(marker->pos());
+    if (marker->Shown())
+        RepaintMarkersAt(marker->ShownAt());
 }
 
 void TrackScene::SyncFibers(bool error, const TrackTable &tracks, const ColorTable &colors,
@@ -127,11 +127,17 @@ void TrackScene::SyncFibers(bool error, const TrackTable &tracks, const ColorTab
 
 void TrackScene::PreviewPoint(TrackKey key, QPointF at)
 {
-    if (QGraphicsItem *marker = FindMarker(key)) {
-        RepaintMarkersAt(marker->pos());
-        marker->setPos(at);
-        RepaintMarkersAt(at);
-    }
+    const auto preview = [this, at](auto *marker) {
+        if (!marker)
+            return;
+        RepaintMarkersAt(marker->ShownAt());
+        marker->PreviewAt(at);
+        RepaintMarkersAt(marker->ShownAt());
+    };
+    if (key.error)
+        preview(FindIn(errorFibers, key.id));
+    else
+        preview(FindIn(normalFibers, key.id));
 }
 
 void TrackScene::EndPointPreview(TrackKey key)

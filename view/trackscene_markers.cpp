@@ -25,9 +25,9 @@ const Fiber *TopmostAt(const std::vector<Marker *> &markers, QPointF scenePos, q
     // Drawn in list order, so the last one drawn is on top.
     for (auto it = markers.rbegin(); it != markers.rend(); ++it) {
         const Marker *marker = *it;
-        if (!marker->isVisible())
+        if (!marker->Shown())
             continue;
-        const QPointF offset = scenePos - marker->pos();
+        const QPointF offset = scenePos - marker->ShownAt();
         if (std::abs(offset.x()) > reach || std::abs(offset.y()) > reach)
             continue;
         if (QPointF::dotProduct(offset, offset) <= tolerance * tolerance
