@@ -191,13 +191,17 @@ bool LoadTracks(TFormStrandsight &window, const QStringList &files, bool error)
 }
 
 // Loads the images and the non-error tracks of data as the user would after
-// the file dialogs, and waits for every slice; false if either load failed.
+// the file dialogs, and waits for every slice and for the table's measuring
+// of the tracks, which holds input back while it runs (drags made meanwhile
+// would be dropped); false if either load failed.
 bool LoadSet(TFormStrandsight &window, const QString &data)
 {
     if (!LoadImages(window, FilesIn(data + QStringLiteral("/images")))
         || !LoadTracks(window, FilesIn(data + QStringLiteral("/tracks/normal")), false))
         return false;
     WaitForImages(window);
+    while (window.Tasks()->Busy())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return true;
 }
 
