@@ -12,6 +12,7 @@
 #include <QJsonValue>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -553,6 +554,17 @@ bool ReadSessionFile(const QString &path, SessionRecord &record, QString &why)
     if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
         why = Tr("The session file cannot be read (%1).")
                   .arg(info.isFile() ? file.errorString() : Tr("it is not a regular file"));
+        return false;
+    }
+    // A session is a JSON object. A file that does not begin like one (a
+    // damaged or zero-filled file, another program's file) is refused before
+    // it is read whole, which for a large file could take all the memory.
+    const QByteArray head = file.peek(4096);
+    qsizetype first = head.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (first < head.size() && std::isspace(static_cast<unsigned char>(head[first])))
+        ++first;
+    if (first < head.size() && head[first] != '{') {
+        why = Tr("This is not a Strandsight session file.");
         return false;
     }
     const QByteArray json = file.readAll();

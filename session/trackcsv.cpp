@@ -355,6 +355,14 @@ bool ParseTracksCsv(const char *begin, const char *end, CsvTracks &out, QString 
                     const std::atomic<bool> *cancel)
 {
     out = CsvTracks();
+    // A table is text. A NUL byte near its start means binary data (an image
+    // chosen by mistake, a damaged or zero-filled file), which would
+    // otherwise be scanned to its end as one endless line.
+    const char *sniffed = begin + std::min<qsizetype>(end - begin, 65536);
+    if (std::find(begin, sniffed, '\0') != sniffed) {
+        why = Tr("The file is not a table: it holds binary data.");
+        return false;
+    }
     RecordReader records(begin, end);
     const char separator = records.GuessSeparator();
     records.SetSeparator(separator);

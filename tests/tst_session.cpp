@@ -571,6 +571,20 @@ void TestSession::damagedSessionChangesNothing()
     CsvTracks table;
     QVERIFY(!ReadTracksCsv(pipe, table, why));
     QVERIFY2(why.contains(QLatin1String("not a regular file")), qPrintable(why));
+
+    // A zero-filled file, as a failing disk or an interrupted copy leaves
+    // one, is refused by its first bytes: read whole it would take gigabytes
+    // of memory (a session) or minutes of scanning one endless line (a table).
+    for (const char *name : { "zeros.strandsight", "zeros.csv" }) {
+        QFile zeros(dir.filePath(QLatin1String(name)));
+        QVERIFY(zeros.open(QIODevice::WriteOnly));
+        QVERIFY(zeros.resize(qint64(1) << 30));
+        zeros.close();
+    }
+    QVERIFY(!ReadSessionFile(dir.filePath(QStringLiteral("zeros.strandsight")), record, why));
+    QVERIFY2(why.contains(QLatin1String("not a Strandsight session file")), qPrintable(why));
+    QVERIFY(!ReadTracksCsv(dir.filePath(QStringLiteral("zeros.csv")), table, why));
+    QVERIFY2(why.contains(QLatin1String("binary data")), qPrintable(why));
 }
 
 // Written after changes, gone once the review is saved in a session, and
