@@ -146,6 +146,7 @@ private:
     QString ChooseFile(const QString &caption, const QString &filter, const QString &suffix,
                        bool save, const QString &directory = {});
     void ReportWriteFailure(const QString &path, const QString &why);
+    void RunExport(const QString &target, std::function<QString()> write);
 
     TFormStrandsight *window;
     RememberedSettings *settings;

@@ -93,18 +93,26 @@ void SessionKeeper::ExportCsv(const QString &path, bool shownOnly)
         tracks->shownError = ShownIds(View()->scene->ErrorFibers());
     }
     const QString target = QFileInfo(path).absoluteFilePath();
-    auto why = std::make_shared<QString>();
-    Task task(QStringLiteral("exportProgress"));
-    task.Then([tracks, target, why](TaskControl &control) {
-        control.SetStage(tr("Writing %1").arg(QFileInfo(target).fileName()));
+    RunExport(target, [tracks, target] {
         TrackSetWriter writer({ target });
         const bool written = writer.Write([&tracks](FILE *file, int) {
             return WriteTracksCsv(file, tracks->nonError, tracks->error,
                                   tracks->shownOnly ? &tracks->shownNonError : nullptr,
                                   tracks->shownOnly ? &tracks->shownError : nullptr);
         });
-        if (!written)
-            *why = writer.LastFailure().reason;
+        return written ? QString() : writer.LastFailure().reason;
+    });
+}
+
+// Writes target behind the windows, write returning why it could not (empty
+// when it could); the end is told as Exported or in a message.
+void SessionKeeper::RunExport(const QString &target, std::function<QString()> write)
+{
+    auto why = std::make_shared<QString>();
+    Task task(QStringLiteral("exportProgress"));
+    task.Then([target, why, write = std::move(write)](TaskControl &control) {
+        control.SetStage(tr("Writing %1").arg(QFileInfo(target).fileName()));
+        *why = write();
     });
     const QPointer<SessionKeeper> self(this);
     task.Finally([self, target, why](TaskOutcome outcome, const QString &failure) {
@@ -242,34 +250,17 @@ void SessionKeeper::ExportViewImage(const QString &path, bool imagePixels)
                               "not enough memory for one this large."));
         return;
     }
-    auto why = std::make_shared<QString>();
-    Task task(QStringLiteral("exportProgress"));
-    task.Then([image, target, why](TaskControl &control) {
-        control.SetStage(tr("Writing %1").arg(QFileInfo(target).fileName()));
+    RunExport(target, [image, target]() -> QString {
         QByteArray png;
         QBuffer buffer(&png);
-        if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
-            *why = tr("The picture could not be encoded.");
-            return;
-        }
+        if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+            return tr("The picture could not be encoded.");
         TrackSetWriter writer({ target });
         if (!writer.Write([&png](FILE *file, int) {
                 return std::fwrite(png.constData(), 1, static_cast<size_t>(png.size()), file)
                     == static_cast<size_t>(png.size());
             }))
-            *why = writer.LastFailure().reason;
+            return writer.LastFailure().reason;
+        return QString();
     });
-    const QPointer<SessionKeeper> self(this);
-    task.Finally([self, target, why](TaskOutcome outcome, const QString &failure) {
-        if (!self || outcome == TaskOutcome::Cancelled)
-            return;
-        if (outcome == TaskOutcome::Done && why->isEmpty())
-            emit self->Exported(target);
-        else
-            self->ReportWriteFailure(target,
-                                     outcome == TaskOutcome::OutOfMemory
-                                         ? tr("There is not enough memory.")
-                                         : (why->isEmpty() ? failure : *why));
-    });
-    window->Tasks()->Run(std::move(task));
 }
