@@ -151,6 +151,7 @@ private:
     // is not selected, else those of the selected markers.
     std::vector<TrackKey> EditTargets() const;
     bool RefusedWhileCreating();
+    std::optional<TrackKey> OneEditTarget(const QString &none, const QString &action);
     void ShowEditMessage(const QString &text);
     void UpdateMarkedPaths();
     void ReselectEditTarget();

@@ -157,21 +157,28 @@ void TFormTrackView::DeleteTrack()
     ShowEditMessage(editor->Apply(PlanDeleteTracks(editor->Registry(), keys, editor->Picked())));
 }
 
-void TFormTrackView::SplitTrack()
+// The one track an action works on, or nothing (and why in the status bar,
+// none naming the lack of a track, action the action's name).
+std::optional<TrackKey> TFormTrackView::OneEditTarget(const QString &none, const QString &action)
 {
     if (RefusedWhileCreating())
-        return;
+        return std::nullopt;
     const std::vector<TrackKey> keys = EditTargets();
-    if (keys.size() != 1) {
-        ShowEditMessage(
-            keys.empty()
-                ? tr("No track to split: rest the pointer on a marker or "
-                     "select one.")
-                : tr("%1 tracks are selected: Split Track works on one.").arg(keys.size()));
+    if (keys.size() == 1)
+        return keys.front();
+    ShowEditMessage(
+        keys.empty() ? tr("%1: rest the pointer on a marker or select one.").arg(none)
+                     : tr("%1 tracks are selected: %2 works on one.").arg(keys.size()).arg(action));
+    return std::nullopt;
+}
+
+void TFormTrackView::SplitTrack()
+{
+    const std::optional<TrackKey> key = OneEditTarget(tr("No track to split"), tr("Split Track"));
+    if (!key)
         return;
-    }
     EditPlan plan
-        = PlanSplitTrack(editor->Registry(), keys.front(), scene->CurrentImage(),
+        = PlanSplitTrack(editor->Registry(), *key, scene->CurrentImage(),
                          [this](const PointMap &points) { return ChooseNewTrackColor(points); });
     const bool refused = plan.Refused();
     const TrackKey added = refused ? TrackKey() : plan.edit.changes.back().key;
@@ -188,18 +195,10 @@ void TFormTrackView::SplitTrack()
 
 void TFormTrackView::JoinTracks()
 {
-    if (RefusedWhileCreating())
+    const std::optional<TrackKey> target = OneEditTarget(tr("No track to join"), tr("Join Tracks"));
+    if (!target)
         return;
-    const std::vector<TrackKey> keys = EditTargets();
-    if (keys.size() != 1) {
-        ShowEditMessage(
-            keys.empty()
-                ? tr("No track to join: rest the pointer on a marker or "
-                     "select one.")
-                : tr("%1 tracks are selected: Join Tracks works on one.").arg(keys.size()));
-        return;
-    }
-    const TrackKey key = keys.front();
+    const TrackKey key = *target;
     const std::optional<unsigned int> proposal
         = ProposeJoin(editor->Registry().Tracks(key.error), key.id);
     JoinTrackDialog prompt(TrackName(key), proposal ? QString::number(*proposal) : QString(), this);
