@@ -388,17 +388,7 @@ QImage SliceLoader::RawValues(int slice)
     rawJob->slice = slice;
     rawJob->rawOnly = true;
     rawJob->info = slices[static_cast<size_t>(slice)];
-    const std::shared_ptr<Job> job = rawJob;
-    const std::shared_ptr<Mailbox> box = mailbox;
-    const auto run = [job, box] {
-        job->Run();
-        std::lock_guard<std::mutex> lock(box->mutex);
-        if (SliceLoader *loader = box->loader)
-            QMetaObject::invokeMethod(
-                loader, [loader, job] { loader->RawDone(job); }, Qt::QueuedConnection);
-    };
-    if (!ImageSequence::Helpers().Run(run))
-        run();
+    RunJob(rawJob, &SliceLoader::RawDone, false);
     return {};
 }
 
@@ -484,19 +474,26 @@ std::shared_ptr<SliceLoader::Job> SliceLoader::Start(int slice, bool urgent)
         rawValuesSlice = -1;
     }
     jobs.push_back(job);
+    RunJob(job, &SliceLoader::JobDone, urgent);
+    return job;
+}
+
+// Runs job on a helper; done is called on the GUI thread when it has run, as
+// long as this loader lives. When no helper can be started, the job runs here
+// rather than never.
+void SliceLoader::RunJob(const std::shared_ptr<Job> &job,
+                         void (SliceLoader::*done)(const std::shared_ptr<Job> &), bool urgent)
+{
     const std::shared_ptr<Mailbox> box = mailbox;
-    const auto run = [job, box] {
+    const auto run = [job, box, done] {
         job->Run();
         std::lock_guard<std::mutex> lock(box->mutex);
         if (SliceLoader *loader = box->loader)
             QMetaObject::invokeMethod(
-                loader, [loader, job] { loader->JobDone(job); }, Qt::QueuedConnection);
+                loader, [loader, job, done] { (loader->*done)(job); }, Qt::QueuedConnection);
     };
-    // When no helper can be started, the slice is decoded here rather than
-    // never.
     if (!ImageSequence::Helpers().Run(run, urgent))
         run();
-    return job;
 }
 
 void SliceLoader::JobDone(const std::shared_ptr<Job> &job)

@@ -113,6 +113,8 @@ private:
     // Records a decoded slice (failed when display is null) and holds it.
     void Keep(int slice, const ImageSequence::Decoded &decoded, bool retried);
     void RawDone(const std::shared_ptr<Job> &job);
+    void RunJob(const std::shared_ptr<Job> &job,
+                void (SliceLoader::*done)(const std::shared_ptr<Job> &), bool urgent);
     void Settle();
     // The slices that failed (with all, also those reported before), marked
     // reported.
