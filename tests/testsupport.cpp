@@ -316,4 +316,16 @@ QByteArray TrackRecord(double x, double y, unsigned int id)
     return QString::asprintf("%f\t%f\t%d\n", x, y, static_cast<int>(id)).toLatin1();
 }
 
+QString DescribeTracks(const TrackTable &table)
+{
+    QStringList tracks;
+    for (const auto &[id, points] : table) {
+        QString track = QString::number(id) + QLatin1Char(':');
+        for (const auto &[image, point] : points)
+            track += QStringLiteral("%1(%2,%3)").arg(image).arg(point.x).arg(point.y);
+        tracks << track;
+    }
+    return tracks.join(QLatin1Char(' '));
+}
+
 } // namespace TestSupport

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/tracktypes.h"
+
 #include <QImage>
 #include <QPoint>
 #include <QString>
@@ -122,6 +124,9 @@ bool LoadTracksAndWait(TFormStrandsight *window, const QStringList &files, bool 
                        int timeoutMs = 60000);
 // Waits until the window's long work (loads, saves) has all ended.
 bool WaitForTasks(TFormStrandsight *window, int timeoutMs = 60000);
+
+// A table as text: "3:0(1.5,2)1(2,3) 7:..." with ids and images ascending.
+QString DescribeTracks(const TrackTable &table);
 
 // One track-file record "x<TAB>y<TAB>id<LF>", as the program writes it.
 QByteArray TrackRecord(double x, double y, unsigned int id);

@@ -24,19 +24,6 @@ using namespace TestSupport;
 
 namespace {
 
-// A table as text: "3:0(1.5,2)1(2,3) 7:..." with ids and images ascending.
-QString Describe(const TrackTable &table)
-{
-    QStringList tracks;
-    for (const auto &[id, points] : table) {
-        QString track = QString::number(id) + QLatin1Char(':');
-        for (const auto &[image, point] : points)
-            track += QStringLiteral("%1(%2,%3)").arg(image).arg(point.x).arg(point.y);
-        tracks << track;
-    }
-    return tracks.join(QLatin1Char(' '));
-}
-
 TrackTable KnownNonError()
 {
     TrackTable table;
@@ -171,8 +158,8 @@ void TestCsv::importReadsEveryLayout()
              qPrintable(why));
     QCOMPARE(read.unreadable, 0);
     QTEST(read.hasKind, "hasKind");
-    QTEST(Describe(read.nonError), "nonError");
-    QTEST(Describe(read.error), "error");
+    QTEST(DescribeTracks(read.nonError), "nonError");
+    QTEST(DescribeTracks(read.error), "error");
 }
 
 void TestCsv::importCountsAndNamesBadRows()
@@ -189,7 +176,7 @@ void TestCsv::importCountsAndNamesBadRows()
     CsvTracks read;
     QString why;
     QVERIFY(ParseTracksCsv(table.constData(), table.constData() + table.size(), read, why));
-    QCOMPARE(Describe(read.nonError), QStringLiteral("1:0(1,1) 2:2(1,1)"));
+    QCOMPARE(DescribeTracks(read.nonError), QStringLiteral("1:0(1,1) 2:2(1,1)"));
     QCOMPARE(read.unreadable, 5);
     QCOMPARE(read.unreadableRows.size(), kCsvRowsNamed);
     QVERIFY2(read.unreadableRows.at(0).startsWith(QLatin1String("line 3:")),
@@ -305,9 +292,9 @@ void TestCsv::importWithoutKindAsksAndReplacesThatKind()
     QVERIFY(imported.wait(10000));
     QVERIFY(!script.Failed());
     QCOMPARE(script.Done(), 2);
-    QCOMPARE(Describe(window.ViewWindow()->corrTracks),
+    QCOMPARE(DescribeTracks(window.ViewWindow()->corrTracks),
              QStringLiteral("41:0(1.5,2)1(2,3) 42:0(7,8)"));
-    QCOMPARE(Describe(window.ViewWindow()->errTracks), Describe(KnownError()));
+    QCOMPARE(DescribeTracks(window.ViewWindow()->errTracks), DescribeTracks(KnownError()));
     auto *list = window.findChild<QListWidget *>(QStringLiteral("lwCorr"));
     QCOMPARE(ListTexts(list), (QStringList { "41", "42" }));
     QCOMPARE(window.PickedTexts(), QStringList { "E3" });

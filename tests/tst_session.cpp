@@ -44,18 +44,6 @@ namespace {
 
 const int kImages = 4;
 
-QString Describe(const TrackTable &table)
-{
-    QStringList tracks;
-    for (const auto &[id, points] : table) {
-        QString track = QString::number(id) + QLatin1Char(':');
-        for (const auto &[image, point] : points)
-            track += QStringLiteral("%1(%2,%3)").arg(image).arg(point.x).arg(point.y);
-        tracks << track;
-    }
-    return tracks.join(QLatin1Char(' '));
-}
-
 // Tracks 1 to 3 with a point on every image.
 TrackTable LoadedTracks(float shift)
 {
@@ -246,7 +234,8 @@ void TestSession::recordSurvivesItsFile()
     QCOMPARE(read.nonError.source, TrackSource::TrackFiles);
     QCOMPARE(read.error.source, TrackSource::Csv);
     QCOMPARE(read.error.files[0].path, dir.filePath(QStringLiteral("b/spots.csv")));
-    QCOMPARE(Describe(read.nonError.changes.changed), Describe(record.nonError.changes.changed));
+    QCOMPARE(DescribeTracks(read.nonError.changes.changed),
+             DescribeTracks(record.nonError.changes.changed));
     QCOMPARE(read.nonError.changes.changed[4][7].x, 0.1f);
     QCOMPARE(read.nonError.changes.changed[4][7].y, -2.5e-3f);
     QCOMPARE(read.nonError.changes.deleted, record.nonError.changes.deleted);
@@ -341,8 +330,8 @@ void TestSession::reviewSurvivesSavingAndOpening()
     reopened.OpenSession(files.Session());
     QVERIFY(opened.wait(10000));
 
-    QCOMPARE(Describe(secondView->corrTracks), Describe(view->corrTracks));
-    QCOMPARE(Describe(secondView->errTracks), Describe(view->errTracks));
+    QCOMPARE(DescribeTracks(secondView->corrTracks), DescribeTracks(view->corrTracks));
+    QCOMPARE(DescribeTracks(secondView->errTracks), DescribeTracks(view->errTracks));
     QCOMPARE(second.PickedTexts(), window.PickedTexts());
     QCOMPARE(ListTexts(second.findChild<QListWidget *>(QStringLiteral("lwErr"))),
              (QStringList { "1", "2", "3", "9" }));
@@ -370,11 +359,11 @@ void TestSession::reviewSurvivesSavingAndOpening()
     QCOMPARE(reopened.SessionPath(), files.Session());
 
     const SessionRecord record = reopened.CurrentRecord();
-    QCOMPARE(Describe(record.nonError.changes.changed),
-             Describe(TrackTable { { 1u, view->corrTracks[1] } }));
+    QCOMPARE(DescribeTracks(record.nonError.changes.changed),
+             DescribeTracks(TrackTable { { 1u, view->corrTracks[1] } }));
     QCOMPARE(record.nonError.changes.deleted, std::vector<unsigned int> { 2 });
-    QCOMPARE(Describe(record.error.changes.changed),
-             Describe(TrackTable { { 9u, view->errTracks[9] } }));
+    QCOMPARE(DescribeTracks(record.error.changes.changed),
+             DescribeTracks(TrackTable { { 9u, view->errTracks[9] } }));
     QCOMPARE(FilePaths(record.nonError.files), files.nonError);
 
     // Going on to the next track is a change the session does not hold yet.
@@ -557,7 +546,7 @@ void TestSession::damagedSessionChangesNothing()
     QTRY_COMPARE_WITH_TIMEOUT(script.Done(), 1, 10000);
     QVERIFY2(message.contains(path) && message.contains(QLatin1String("not valid JSON")),
              qPrintable(message));
-    QCOMPARE(Describe(window.ViewWindow()->corrTracks), Describe(LoadedTracks(0)));
+    QCOMPARE(DescribeTracks(window.ViewWindow()->corrTracks), DescribeTracks(LoadedTracks(0)));
     QVERIFY(keeper.SessionPath().isEmpty());
 
     // A pipe in place of a session or a table is refused at once: reading it
@@ -683,9 +672,10 @@ void TestSession::killedReviewIsRestored()
     QVERIFY(keeper.OfferRecovery());
     QVERIFY2(asked.startsWith(QLatin1String("Restore the review of ")), qPrintable(asked));
     QVERIFY(opened.wait(10000));
-    QCOMPARE(Describe(window.ViewWindow()->corrTracks),
-             Describe(expected.ViewWindow()->corrTracks));
-    QCOMPARE(Describe(window.ViewWindow()->errTracks), Describe(expected.ViewWindow()->errTracks));
+    QCOMPARE(DescribeTracks(window.ViewWindow()->corrTracks),
+             DescribeTracks(expected.ViewWindow()->corrTracks));
+    QCOMPARE(DescribeTracks(window.ViewWindow()->errTracks),
+             DescribeTracks(expected.ViewWindow()->errTracks));
     QCOMPARE(window.PickedTexts(), expected.PickedTexts());
     // Still unsaved, and kept in the same file from now on.
     QVERIFY(keeper.HasUnsavedChanges());
