@@ -152,6 +152,31 @@ void SizeViewport(QWidget *window, QGraphicsView *view, int width, int height)
 
 // ---- children: the program's paths -----------------------------------------
 
+// Runs the event loop until signal of sender has been emitted once; false
+// when it was not within ten minutes (a failure was reported instead).
+template <typename Sender, typename Signal> bool WaitFor(Sender *sender, Signal signal)
+{
+    QEventLoop loop;
+    bool emitted = false;
+    const QMetaObject::Connection connection
+        = QObject::connect(sender, signal, &loop, [&loop, &emitted] {
+              emitted = true;
+              loop.quit();
+          });
+    QTimer::singleShot(10 * 60 * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(connection);
+    return emitted;
+}
+
+// Runs the event loop until the window's long work (loads, the table's
+// measuring, saves) has all ended.
+void WaitForTasks(TFormStrandsight &window)
+{
+    if (window.Tasks()->Busy())
+        WaitFor(window.Tasks(), &TaskRunner::Idle);
+}
+
 // Runs the event loop until the slices decoded behind the window are in.
 void WaitForImages(TFormStrandsight &window)
 {
@@ -200,8 +225,7 @@ bool LoadSet(TFormStrandsight &window, const QString &data)
         || !LoadTracks(window, FilesIn(data + QStringLiteral("/tracks/normal")), false))
         return false;
     WaitForImages(window);
-    while (window.Tasks()->Busy())
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    WaitForTasks(window);
     return true;
 }
 
@@ -1131,23 +1155,6 @@ void AnswerBoxes(QTimer &answer)
     answer.start(50);
 }
 
-// Runs the event loop until signal of sender has been emitted once; false
-// when it was not within ten minutes (a failure was reported instead).
-template <typename Sender, typename Signal> bool WaitFor(Sender *sender, Signal signal)
-{
-    QEventLoop loop;
-    bool emitted = false;
-    const QMetaObject::Connection connection
-        = QObject::connect(sender, signal, &loop, [&loop, &emitted] {
-              emitted = true;
-              loop.quit();
-          });
-    QTimer::singleShot(10 * 60 * 1000, &loop, &QEventLoop::quit);
-    loop.exec();
-    QObject::disconnect(connection);
-    return emitted;
-}
-
 // Loads images and both kinds of tracks one after the other through the load
 // flow, as opening a session does; false if a load failed.
 bool LoadReview(TFormStrandsight &window, const QString &data)
@@ -1222,8 +1229,7 @@ int SessionSave(const QString &data, const QString &target, int reps)
     if (!LoadReview(window, data))
         return 2;
     // The table's measuring of the tracks runs first.
-    while (window.Tasks()->Busy())
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    WaitForTasks(window);
     ReviewSome(window);
     const QString path = QDir(target).filePath(QStringLiteral("review.strandsight"));
     std::vector<double> saves;
