@@ -302,12 +302,7 @@ bool TrackReviewer::SetCurrentTrack(TrackRef track)
     current = track;
     if (view)
         view->scene->SetCurrentTrack(track.error, track.id);
-    if (strip)
-        strip->update();
-    if (table)
-        table->ShowCurrentTrack(current, true);
-    UpdateStatus();
-    emit CurrentTrackChanged();
+    FollowCurrentTrack();
     return true;
 }
 
@@ -319,10 +314,16 @@ void TrackReviewer::ClearCurrentTrack()
     queueRow = -1;
     if (view)
         view->scene->ClearCurrentTrack();
+    FollowCurrentTrack();
+}
+
+// The strip, the table's mark and the status follow the current track.
+void TrackReviewer::FollowCurrentTrack()
+{
     if (strip)
         strip->update();
     if (table)
-        table->ShowCurrentTrack(current, false);
+        table->ShowCurrentTrack(current, hasCurrent);
     UpdateStatus();
     emit CurrentTrackChanged();
 }

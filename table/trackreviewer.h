@@ -93,6 +93,7 @@ private:
     void Step(int direction);
     void ShowMessage(const QString &text);
     void UpdateStatus();
+    void FollowCurrentTrack();
     void UpdatePending();
 
     QPointer<TFormTrackView> view;
