@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QStatusBar>
 #include <QTimer>
+#include <functional>
 
 void TFormStrandsight::ConnectReviewer()
 {
@@ -58,15 +59,28 @@ void TFormStrandsight::TogglePick(TrackRef track)
     }
 }
 
+namespace {
+
+// Runs work once the event loop is back, however often it is asked for
+// before then; pending (owner's) tells that it is due.
+void OnceSettled(QObject *owner, bool &pending, std::function<void()> work)
+{
+    if (pending)
+        return;
+    pending = true;
+    QTimer::singleShot(0, owner, [&pending, work = std::move(work)] {
+        pending = false;
+        work();
+    });
+}
+
+} // namespace
+
 // Picks are removed one entry at a time (reloading a kind drops thousands):
 // the table learns of them once the list has settled.
 void TFormStrandsight::SchedulePickedUpdate()
 {
-    if (pickedUpdatePending)
-        return;
-    pickedUpdatePending = true;
-    QTimer::singleShot(0, this, [this] {
-        pickedUpdatePending = false;
+    OnceSettled(this, pickedUpdatePending, [this] {
         std::vector<unsigned int> norms;
         std::vector<unsigned int> errs;
         SplitPickedIds(norms, errs);
@@ -79,13 +93,7 @@ void TFormStrandsight::SchedulePickedUpdate()
 // for every entry.
 void TFormStrandsight::ScheduleListCounts()
 {
-    if (listCountsPending)
-        return;
-    listCountsPending = true;
-    QTimer::singleShot(0, this, [this] {
-        listCountsPending = false;
-        UpdateListCounts();
-    });
+    OnceSettled(this, listCountsPending, [this] { UpdateListCounts(); });
 }
 
 void TFormStrandsight::UpdateListCounts()
