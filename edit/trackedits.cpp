@@ -60,6 +60,18 @@ TrackChange Replacement(const TrackRegistry &registry, TrackKey key, PointMap po
     return change;
 }
 
+// The change that adds a track that was not there.
+TrackChange Addition(TrackKey key, PointMap points, const QColor &colour)
+{
+    TrackChange change;
+    change.key = key;
+    change.track = true;
+    change.after.present = true;
+    change.after.color = colour;
+    change.after.points = std::move(points);
+    return change;
+}
+
 double Distance(const TrackPoint &a, const TrackPoint &b)
 {
     return std::hypot(double(a.x) - double(b.x), double(a.y) - double(b.y));
@@ -199,14 +211,9 @@ EditPlan PlanSplitTrack(const TrackRegistry &registry, TrackKey key, int image,
 
     EditPlan plan;
     plan.edit.name = Tr("Split Track");
-    TrackChange split;
-    split.key = added;
-    split.track = true;
-    split.after.present = true;
-    split.after.color = colourFor(after);
-    split.after.points = std::move(after);
+    const QColor colour = colourFor(after);
     plan.edit.changes.push_back(Replacement(registry, key, std::move(before)));
-    plan.edit.changes.push_back(std::move(split));
+    plan.edit.changes.push_back(Addition(added, std::move(after), colour));
     plan.message = Tr("Split %1: from image %2 on it is the new %3.")
                        .arg(TrackName(key), ImageNumber(image), TrackName(added));
     return plan;
@@ -311,13 +318,7 @@ EditPlan PlanAddTrack(TrackKey key, const PointMap &points, const QColor &colour
 {
     EditPlan plan;
     plan.edit.name = Tr("Add Created Track");
-    TrackChange change;
-    change.key = key;
-    change.track = true;
-    change.after.present = true;
-    change.after.points = points;
-    change.after.color = colour;
-    plan.edit.changes.push_back(std::move(change));
+    plan.edit.changes.push_back(Addition(key, points, colour));
     plan.message = Tr("Added %1.").arg(TrackName(key));
     return plan;
 }
