@@ -1,6 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -124,6 +129,55 @@ private:
     decltype(&xcb_request_check) requestCheck = nullptr;
     decltype(&xcb_get_window_attributes) getAttributes = nullptr;
     decltype(&xcb_get_window_attributes_reply) getAttributesReply = nullptr;
+};
+
+// An X server of the test's own (Xvfb). It picks a free display number itself
+// and writes it out once it takes connections: several runs of the tests at a
+// time (other build trees) cannot end up on one display, as they could when
+// the number was chosen by looking for lock files and then started.
+class Server
+{
+public:
+    ~Server() { Stop(); }
+
+    // Why the server is not there to use, or nothing once Display() is.
+    QString Start(const QString &screen, int waitMs)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral("Xvfb"),
+                      { QStringLiteral("-displayfd"), QStringLiteral("1"),
+                        QStringLiteral("-screen"), QStringLiteral("0"), screen,
+                        QStringLiteral("-nolisten"), QStringLiteral("tcp") });
+        if (!process.waitForStarted(waitMs))
+            return QStringLiteral("Xvfb could not be started");
+        QDeadlineTimer deadline(waitMs);
+        while (!process.canReadLine() && process.state() == QProcess::Running
+               && !deadline.hasExpired())
+            process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+        const QByteArray number = process.readLine().trimmed();
+        if (number.isEmpty())
+            return QStringLiteral("Xvfb did not report a display");
+        display = ":" + number;
+        return {};
+    }
+
+    // ":N", or empty before the server reported it.
+    const QByteArray &Display() const { return display; }
+
+    void Stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(10000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+private:
+    QProcess process;
+    QByteArray display;
 };
 
 } // namespace RealDisplayX11

@@ -72,7 +72,7 @@ private:
     // ended by itself with exit code 0.
     bool CloseProgram();
 
-    QProcess server;
+    RealDisplayX11::Server server;
     QByteArray display;
     std::unique_ptr<RealDisplayX11::Connection> x11;
     std::unique_ptr<QProcess> program;
@@ -83,13 +83,7 @@ void TestHostileStack::cleanupTestCase()
 {
     largeStack.reset();
     x11.reset();
-    if (server.state() != QProcess::NotRunning) {
-        server.terminate();
-        if (!server.waitForFinished(10000)) {
-            server.kill();
-            server.waitForFinished();
-        }
-    }
+    server.Stop();
 }
 
 void TestHostileStack::cleanup()
@@ -177,20 +171,9 @@ bool TestHostileStack::StartDisplay()
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
             return false;
     }
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(QStringLiteral("Xvfb"),
-                 { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                   QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                   QStringLiteral("tcp") });
-    if (!server.waitForStarted(kWaitMs))
+    if (!server.Start(QStringLiteral("1280x1024x24"), kWaitMs).isEmpty())
         return false;
-    QDeadlineTimer deadline(kWaitMs);
-    while (!server.canReadLine() && server.state() == QProcess::Running && !deadline.hasExpired())
-        server.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
-    const QByteArray number = server.readLine().trimmed();
-    if (number.isEmpty())
-        return false;
-    display = ":" + number;
+    display = server.Display();
     x11 = std::make_unique<RealDisplayX11::Connection>(display);
     return x11->IsOpen();
 }

@@ -56,7 +56,7 @@ private:
     QString WaitForWindow(const QString &title);
     bool Close(const QString &window);
 
-    QProcess server;
+    RealDisplayX11::Server server;
     QByteArray display;
     std::unique_ptr<RealDisplayX11::Connection> x11;
     QTemporaryDir data;
@@ -69,16 +69,9 @@ void TestMemoryLimits::initTestCase()
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
         || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         QSKIP("Xvfb or xdotool is not installed: no real display to test on");
-    server.start(QStringLiteral("Xvfb"),
-                 { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                   QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                   QStringLiteral("tcp") });
-    QVERIFY(server.waitForStarted(kWaitMs));
-    QDeadlineTimer deadline(kWaitMs);
-    while (!server.canReadLine() && server.state() == QProcess::Running && !deadline.hasExpired())
-        server.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
-    display = ":" + server.readLine().trimmed();
-    QVERIFY2(display.size() > 1, "Xvfb did not report a display");
+    const QString failure = server.Start(QStringLiteral("1280x1024x24"), kWaitMs);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    display = server.Display();
     x11 = std::make_unique<RealDisplayX11::Connection>(display);
     QVERIFY(x11->IsOpen());
 
@@ -98,12 +91,7 @@ void TestMemoryLimits::initTestCase()
 void TestMemoryLimits::cleanupTestCase()
 {
     x11.reset();
-    if (server.state() != QProcess::NotRunning) {
-        server.terminate();
-        if (!server.waitForFinished(10000))
-            server.kill();
-        server.waitForFinished();
-    }
+    server.Stop();
 }
 
 void TestMemoryLimits::cleanup()

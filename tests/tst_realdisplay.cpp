@@ -125,7 +125,7 @@ private:
     bool LoadThroughDialog(const QString &review, const QString &view, const QPoint &button,
                            const QStringList &files);
 
-    QProcess server;
+    RealDisplayX11::Server server;
     QByteArray display;
     std::unique_ptr<RealDisplayX11::Connection> x11;
     QString artifacts;
@@ -143,22 +143,9 @@ void TestRealDisplay::initTestCase()
                                 .arg(QLatin1String(tool))));
     }
 
-    // The server picks a free display number itself and writes it out once it
-    // takes connections: several runs of these tests at a time (other build
-    // trees) cannot end up on one display, as they could when the number was
-    // chosen here by looking for lock files and then started.
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(QStringLiteral("Xvfb"),
-                 { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                   QStringLiteral("0"), QStringLiteral("1600x1200x24"), QStringLiteral("-nolisten"),
-                   QStringLiteral("tcp") });
-    QVERIFY2(server.waitForStarted(kWaitMs), "Xvfb could not be started");
-    QDeadlineTimer deadline(kWaitMs);
-    while (!server.canReadLine() && server.state() == QProcess::Running && !deadline.hasExpired())
-        server.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
-    const QByteArray number = server.readLine().trimmed();
-    QVERIFY2(!number.isEmpty(), "Xvfb did not report a display");
-    display = ":" + number;
+    const QString failure = server.Start(QStringLiteral("1600x1200x24"), kWaitMs);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    display = server.Display();
     x11 = std::make_unique<RealDisplayX11::Connection>(display);
     QVERIFY2(x11->IsOpen(),
              qPrintable(
@@ -171,13 +158,7 @@ void TestRealDisplay::initTestCase()
 void TestRealDisplay::cleanupTestCase()
 {
     x11.reset();
-    if (server.state() != QProcess::NotRunning) {
-        server.terminate();
-        if (!server.waitForFinished(10000)) {
-            server.kill();
-            server.waitForFinished();
-        }
-    }
+    server.Stop();
 }
 
 void TestRealDisplay::cleanup()
