@@ -572,5 +572,5 @@ bool ReadSessionFile(const QString &path, SessionRecord &record, QString &why)
         why = Tr("The session file cannot be read (%1).").arg(file.errorString());
         return false;
     }
-    return SessionFromJson(json, QFileInfo(path).absoluteFilePath(), record, why);
+    return SessionFromJson(json, info.absoluteFilePath(), record, why);
 }
